@@ -1,0 +1,190 @@
+#include "chequeo_consola.h"
+
+#include "ansi.h"
+#include "anuncio.h"
+#include "apop_carga.h"
+#include "buzon.h"
+#include "chequeo.h"
+#include "textos.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <optional>
+
+namespace pirel {
+namespace {
+
+const QString kUso = QStringLiteral(
+    "Uso: pirel-chequeo --buzones FICHERO [--puerto N] [--espera SEGUNDOS]\n"
+    "FICHERO tiene un buzón por línea: nombre, servidor, usuario y clave separados por tabuladores"
+    " (\"-\" lee la entrada estándar).");
+
+void escribe(std::FILE* f, const QString& linea)
+{
+    const QByteArray utf8 = (linea + u'\n').toUtf8();
+    std::fwrite(utf8.constData(), 1, static_cast<size_t>(utf8.size()), f);
+    std::fflush(f);
+}
+
+// Each message box becomes one line of text.
+class PresentacionConsola final : public Presentacion {
+public:
+    explicit PresentacionConsola(std::FILE* errores) : errores_(errores) {}
+
+    void caja(const QString& texto, const QString&) override { linea(texto); }
+    void termina() override { QCoreApplication::exit(0); }
+    void cajaError(const QString& texto) override { linea(texto); }
+    void dialogo(const QString& texto) override { linea(texto); }
+    void icono(Bandera) override {}
+    void consejo(const QString& texto) override { consejo_ = texto; }
+    void muestraAviso(const QString&, const QStringList&) override {}
+    void pitido() override {}
+    void reproduce(const QByteArray&) override {}
+
+    const QString& ultimoConsejo() const { return consejo_; }
+
+private:
+    void linea(QString texto)
+    {
+        static const QRegularExpression kFinDeLinea(QStringLiteral("\r\n|\r|\n"));
+        escribe(errores_, texto.replace(kFinDeLinea, QStringLiteral(" ")));
+    }
+
+    std::FILE* errores_;
+    QString consejo_;
+};
+
+struct Argumentos {
+    QString buzones;
+    QByteArray puerto = "110";
+    int espera = 60;
+};
+
+std::optional<int> entero(const QString& texto, int minimo, int maximo)
+{
+    bool ok = false;
+    const int valor = texto.toInt(&ok);
+    if (!ok || valor < minimo || valor > maximo)
+        return std::nullopt;
+    return valor;
+}
+
+std::optional<Argumentos> leeArgumentos(const QStringList& argumentos, QString* error)
+{
+    Argumentos a;
+    for (qsizetype i = 1; i < argumentos.size(); ++i) {
+        const QString& opcion = argumentos[i];
+        if (i + 1 >= argumentos.size()) {
+            *error = QStringLiteral("Falta el valor de %1 o la opción no existe.").arg(opcion);
+            return std::nullopt;
+        }
+        const QString valor = argumentos[++i];
+        if (opcion == u"--buzones") {
+            a.buzones = valor;
+        } else if (opcion == u"--puerto") {
+            if (!entero(valor, 1, 65535)) {
+                *error = QStringLiteral("Puerto no válido: %1").arg(valor);
+                return std::nullopt;
+            }
+            a.puerto = valor.toLatin1();
+        } else if (opcion == u"--espera") {
+            const auto segundos = entero(valor, 1, 3600);
+            if (!segundos) {
+                *error = QStringLiteral("Espera no válida (de 1 a 3600 segundos): %1").arg(valor);
+                return std::nullopt;
+            }
+            a.espera = *segundos;
+        } else {
+            *error = QStringLiteral("Opción desconocida: %1").arg(opcion);
+            return std::nullopt;
+        }
+    }
+    if (a.buzones.isEmpty()) {
+        *error = QStringLiteral("Falta --buzones.");
+        return std::nullopt;
+    }
+    return a;
+}
+
+bool leeBuzones(const QString& fichero, std::FILE* entrada, TBuzon* tabla, QString* error)
+{
+    QFile f;
+    const bool abierto = fichero == u"-" ? f.open(entrada, QIODevice::ReadOnly) : (f.setFileName(fichero), f.open(QIODevice::ReadOnly));
+    if (!abierto) {
+        *error = QStringLiteral("No se puede leer %1: %2").arg(fichero, f.errorString());
+        return false;
+    }
+    // A mailbox line is short; a larger file is not a list of mailboxes.
+    const QByteArray datos = f.read(1 << 20);
+    int numero = 0;
+    for (const QByteArray& bruta : datos.split('\n')) {
+        ++numero;
+        QString linea = QString::fromUtf8(bruta);
+        if (linea.endsWith(u'\r'))
+            linea.chop(1);
+        if (linea.trimmed().isEmpty() || linea.startsWith(u'#'))
+            continue;
+        const QStringList campos = linea.split(u'\t');
+        if (campos.size() != 4) {
+            *error = QStringLiteral("%1, línea %2: se esperan nombre, servidor, usuario y clave separados por tabuladores.")
+                         .arg(fichero).arg(numero);
+            return false;
+        }
+        if (!tabla->agregar(ansi::deTexto(campos[0]), ansi::deTexto(campos[1].trimmed()), ansi::deTexto(campos[2]),
+                            ansi::deTexto(campos[3]), true)) {
+            *error = QStringLiteral("%1: más de %2 buzones.").arg(fichero).arg(kMaxBuzones);
+            return false;
+        }
+    }
+    return true;
+}
+
+}
+
+int EjecutaChequeo(const QStringList& argumentos, std::FILE* entrada, std::FILE* salida, std::FILE* errores)
+{
+    QString error;
+    const auto a = leeArgumentos(argumentos, &error);
+    TBuzon buzones;
+    if (!a || !leeBuzones(a->buzones, entrada, &buzones, &error)) {
+        escribe(errores, error);
+        if (!a)
+            escribe(errores, kUso);
+        return kErrorUso;
+    }
+
+    PresentacionConsola presentacion(errores);
+    BibliotecaAPOP apop;
+    if (apop.carga(presentacion) != BibliotecaAPOP::Resultado::Cargada)
+        return kErrorUso;
+
+    TMensaje mensajes(buzones);
+    mensajes.Limpia();
+    TOpciones opciones;
+    opciones.animacion = "No";
+    TSockets sockets(nullptr, &presentacion);
+    sockets.Aplicacion = ansi::deTexto(QStringLiteral("Ludaren Electrónico"));
+    sockets.MaximumReceiveLength = 255;
+    sockets.Port = "110";
+    sockets.setNonBlocking(false);
+    sockets.Timeout = 60;
+
+    Chequeo chequeo(sockets, buzones, mensajes, opciones, presentacion);
+    chequeo.puerto = a->puerto;
+    chequeo.espera = a->espera;
+    chequeo.CheckMail();
+
+    for (int n = 1; n <= mensajes.numCabeceras(); ++n)
+        escribe(salida, ansi::aTexto(mensajes.cabecera(n)));
+    const QString consejo = presentacion.ultimoConsejo();
+    escribe(salida, consejo);
+    if (consejo == textos::kNoHayMensajes)
+        return kSinMensajes;
+    if (consejo == textos::kErrorConexion)
+        return kErrorConexion;
+    return kHayMensajes;
+}
+
+}

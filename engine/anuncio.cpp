@@ -1,0 +1,42 @@
+#include "anuncio.h"
+
+#include "ansi.h"
+#include "textos.h"
+
+namespace pirel {
+
+QString TextoCuenta(const TMensaje& mensajes)
+{
+    return QString::number(mensajes.numCabeceras()) + textos::kMensajes;
+}
+
+void Anuncia(TMensaje& mensajes, const TBuzon& buzones, const TOpciones& opciones, const QByteArray& sello,
+             Presentacion& presentacion)
+{
+    if (mensajes.HayNuevos()) {
+        if (opciones.animacion == "Si") {
+            QStringList lineas;
+            for (int n = 1; n <= mensajes.numCabeceras(); ++n)
+                lineas << ansi::aTexto(mensajes.cabecera(n));
+            presentacion.muestraAviso(TextoCuenta(mensajes), lineas);
+        } else {
+            mensajes.recibe();
+        }
+        if (opciones.hacerSonido == "Beep")
+            presentacion.pitido();
+        else if (opciones.hacerSonido == "Wave")
+            presentacion.reproduce(opciones.ficheroWav);
+    }
+    if (mensajes.HayMensajes()) {
+        presentacion.consejo(TextoCuenta(mensajes));
+        presentacion.icono(sello.isEmpty() ? Bandera::bandera1 : Bandera::Bandera5);
+    } else if (buzones.TodosconError()) {
+        presentacion.consejo(textos::kErrorConexion);
+        presentacion.icono(Bandera::Bandera2);
+    } else {
+        presentacion.consejo(textos::kNoHayMensajes);
+        presentacion.icono(Bandera::bandera0);
+    }
+}
+
+}

@@ -1,0 +1,133 @@
+#include "buzon.h"
+
+#include <algorithm>
+
+namespace pirel {
+namespace {
+const QByteArray kVacio;
+}
+
+const QByteArray& TBuzon::nombre(int i) const { return valida(i) ? buzones_[i].nombre : kVacio; }
+const QByteArray& TBuzon::host(int i) const { return valida(i) ? buzones_[i].host : kVacio; }
+const QByteArray& TBuzon::usuario(int i) const { return valida(i) ? buzones_[i].usuario : kVacio; }
+const QByteArray& TBuzon::clave(int i) const { return valida(i) ? buzones_[i].clave : kVacio; }
+bool TBuzon::chequear(int i) const { return valida(i) && buzones_[i].chequear; }
+bool TBuzon::conError(int i) const { return valida(i) && conError_[i]; }
+
+void TBuzon::setConError(int i, bool valor)
+{
+    if (valida(i))
+        conError_[i] = valor;
+}
+
+void TBuzon::guarda(int i, const QByteArray& nombre, const QByteArray& host, const QByteArray& usuario,
+                    const QByteArray& clave, bool chequear)
+{
+    buzones_[i] = {nombre.left(kNombre), host.left(kHost), usuario.left(kUsuario), clave.left(kClave), chequear};
+}
+
+bool TBuzon::agregar(const QByteArray& nombre, const QByteArray& host, const QByteArray& usuario,
+                     const QByteArray& clave, bool chequear)
+{
+    if (numBuzones_ >= kMaxBuzones)
+        return false;
+    ++numBuzones_;
+    guarda(numBuzones_, nombre, host, usuario, clave, chequear);
+    return true;
+}
+
+void TBuzon::modificar(int pos, const QByteArray& nombre, const QByteArray& host, const QByteArray& usuario,
+                       const QByteArray& clave, bool chequear)
+{
+    if (pos >= 1 && pos <= numBuzones_)
+        guarda(pos, nombre, host, usuario, clave, chequear);
+}
+
+void TBuzon::borrar(int pos)
+{
+    if (pos < 1 || pos > numBuzones_)
+        return;
+    for (int k = pos; k < numBuzones_; ++k)
+        buzones_[k] = buzones_[k + 1];
+    buzones_[numBuzones_] = {};
+    --numBuzones_;
+}
+
+int TBuzon::Existebuzon(const QByteArray& host, const QByteArray& usuario) const
+{
+    for (int i = 1; i <= numBuzones_; ++i)
+        if (buzones_[i].host == host && buzones_[i].usuario == usuario)
+            return i;
+    return 0;
+}
+
+void TBuzon::copiar(const TBuzon& origen)
+{
+    numBuzones_ = origen.numBuzones_;
+    for (int i = 1; i <= numBuzones_; ++i)
+        buzones_[i] = origen.buzones_[i];
+}
+
+bool TBuzon::TodosconError() const
+{
+    bool alguno = false;
+    for (int i = 1; i <= numBuzones_; ++i) {
+        if (!buzones_[i].chequear)
+            continue;
+        if (!conError_[i])
+            return false;
+        alguno = true;
+    }
+    return alguno;
+}
+
+const QByteArray& TMensaje::cabecera(int n) const
+{
+    return n >= 1 && n <= numCabeceras_ ? cabeceras_[n] : kVacio;
+}
+
+int TMensaje::enUso() const
+{
+    return std::clamp(tabla_.numBuzones(), 0, kMaxBuzones);
+}
+
+void TMensaje::Limpia()
+{
+    anteriores_.fill(0);
+    actuales_.fill(0);
+}
+
+void TMensaje::AgregaCab(const QByteArray& linea)
+{
+    if (numCabeceras_ >= kMaxCabeceras)
+        return;
+    cabeceras_[++numCabeceras_] = linea.left(kLinea);
+}
+
+bool TMensaje::HayNuevos() const
+{
+    for (int i = 1; i <= enUso(); ++i)
+        if (actuales_[i] != anteriores_[i] && actuales_[i] > 0)
+            return true;
+    return false;
+}
+
+bool TMensaje::HayMensajes()
+{
+    bool hay = false;
+    for (int i = 1; i <= enUso(); ++i) {
+        if (actuales_[i] > 0)
+            hay = true;
+        else
+            anteriores_[i] = actuales_[i];
+    }
+    return hay;
+}
+
+void TMensaje::recibe()
+{
+    for (int i = 1; i <= enUso(); ++i)
+        anteriores_[i] = actuales_[i];
+}
+
+}

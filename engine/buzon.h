@@ -1,0 +1,91 @@
+#pragma once
+// The mailbox table and the per-mailbox message tallies. Texts are Windows-1252
+// bytes cut to fixed capacities, as the stored settings and older versions hold them.
+#include <QByteArray>
+
+#include <array>
+
+namespace pirel {
+
+inline constexpr int kMaxBuzones = 20;
+inline constexpr int kMaxCabeceras = 255;
+
+class TBuzon {
+public:
+    static constexpr qsizetype kNombre = 15, kHost = 40, kUsuario = 20, kClave = 12;
+
+    TBuzon() = default;
+
+    int numBuzones() const { return numBuzones_; }
+    // Positions run from 1; outside 1..20 a read gives empty or false and a write does nothing.
+    const QByteArray& nombre(int i) const;
+    const QByteArray& host(int i) const;
+    const QByteArray& usuario(int i) const;
+    const QByteArray& clave(int i) const;
+    bool chequear(int i) const;
+    bool conError(int i) const;
+    void setConError(int i, bool valor);
+
+    // On a full table nothing is stored and the result is false.
+    bool agregar(const QByteArray& nombre, const QByteArray& host, const QByteArray& usuario,
+                 const QByteArray& clave, bool chequear);
+    void modificar(int pos, const QByteArray& nombre, const QByteArray& host, const QByteArray& usuario,
+                   const QByteArray& clave, bool chequear);
+    void borrar(int pos);
+    [[nodiscard]] int Existebuzon(const QByteArray& host, const QByteArray& usuario) const;
+    void copiar(const TBuzon& origen);
+    [[nodiscard]] bool TodosconError() const;
+
+private:
+    struct Buzon {
+        QByteArray nombre, host, usuario, clave;
+        bool chequear = false;
+    };
+    static bool valida(int i) { return i >= 1 && i <= kMaxBuzones; }
+    void guarda(int i, const QByteArray& nombre, const QByteArray& host, const QByteArray& usuario,
+                const QByteArray& clave, bool chequear);
+
+    int numBuzones_ = 0;
+    std::array<Buzon, kMaxBuzones + 1> buzones_{};          // slot 0 unused
+    std::array<bool, kMaxBuzones + 1> conError_{};          // stays at its position when mailboxes move
+};
+
+class TMensaje {
+public:
+    static constexpr qsizetype kLinea = 255;
+
+    // The tallies follow the positions of this table.
+    explicit TMensaje(const TBuzon& tabla) : tabla_(tabla) {}
+
+    int anteriores(int i) const { return valida(i) ? anteriores_[i] : 0; }
+    int actuales(int i) const { return valida(i) ? actuales_[i] : 0; }
+    void setActuales(int i, int cuenta)
+    {
+        if (valida(i))
+            actuales_[i] = cuenta;
+    }
+    int numCabeceras() const { return numCabeceras_; }
+    const QByteArray& cabecera(int n) const;
+    void vaciaCabeceras() { numCabeceras_ = 0; }
+    bool cabecerasLlenas() const { return numCabeceras_ >= kMaxCabeceras; }
+
+    void Limpia();
+    // Lines past the 255th of a cycle are dropped; the count stays at 255.
+    void AgregaCab(const QByteArray& linea);
+    [[nodiscard]] bool HayNuevos() const;
+    // Also acknowledges every mailbox whose count is 0 or less.
+    bool HayMensajes();
+    void recibe();
+
+private:
+    static bool valida(int i) { return i >= 1 && i <= kMaxBuzones; }
+    int enUso() const;
+
+    const TBuzon& tabla_;
+    std::array<int, kMaxBuzones + 1> anteriores_{};
+    std::array<int, kMaxBuzones + 1> actuales_{};
+    std::array<QByteArray, kMaxCabeceras + 1> cabeceras_{};
+    int numCabeceras_ = 0;
+};
+
+}

@@ -1,0 +1,218 @@
+#include "chequeo.h"
+
+#include "ansi.h"
+#include "anuncio.h"
+#include "errores_winsock.h"
+#include "lectura.h"
+#include "textos.h"
+
+namespace pirel {
+namespace {
+
+// A reply line is short; a server that sends more is not kept beyond this.
+constexpr qsizetype kLineaMax = 4096;
+// A TOP answer is the header and one line; the headers read come long before this.
+constexpr qsizetype kRespuestaMax = 256 * 1024;
+constexpr int kLongitudRecepcion = 4096;
+
+}
+
+Chequeo::Chequeo(TSockets& sockets, TBuzon& buzones, TMensaje& mensajes, const TOpciones& opciones,
+                 Presentacion& presentacion)
+    : Sockets1(sockets)
+    , buzones_(buzones)
+    , mensajes_(mensajes)
+    , opciones_(opciones)
+    , presentacion_(presentacion)
+    , lector_(sockets, [this] { return roto(); })
+{
+    Sockets1.OnErrorOccurred = [this](TSockets* sender, int socket, int error, const QByteArray& msg) {
+        Sockets1ErrorOccurred(sender, socket, error, msg);
+    };
+    Sockets1.setAvisos(&presentacion_);
+}
+
+bool Chequeo::ConsumeTiempoAgotado()
+{
+    const bool agotado = tiempoAgotado_;
+    tiempoAgotado_ = false;
+    return agotado;
+}
+
+QByteArray Chequeo::noResponde(int i) const
+{
+    return buzones_.nombre(i) + textos::kElServidor + buzones_.host(i) + textos::kNoResponde;
+}
+
+void Chequeo::Sockets1ErrorOccurred(TSockets*, int, int Error, const QByteArray& Msg)
+{
+    const int i = buzonActual_;
+    ultimoError_ = Error;
+    QByteArray aviso;
+    if (Error == winsock::kTiempoAgotado) {
+        tiempoAgotado_ = true;
+        ultimoError_ = 0;
+        aviso = noResponde(i);
+    } else {
+        aviso = buzones_.host(i) + ": " + Msg;
+    }
+    // An unreachable server is told once, until it answers again.
+    if (!buzones_.conError(i)) {
+        buzones_.setConError(i, true);
+        mensajes_.setActuales(i, 0);
+        presentacion_.cajaError(ansi::aTexto(aviso));
+    }
+    presentacion_.icono(Bandera::Bandera2);
+}
+
+void Chequeo::CheckMail()
+{
+    if (chequeando_)
+        return;
+    mensajes_.vaciaCabeceras();
+    sello_.clear();
+    const int numero = buzones_.numBuzones();
+    for (buzonActual_ = 1; buzonActual_ <= numero; ++buzonActual_) {
+        const int i = buzonActual_;
+        if (buzones_.host(i).isEmpty() || !buzones_.chequear(i))
+            continue;
+        atiendeBuzon(i);
+    }
+    Anuncia(mensajes_, buzones_, opciones_, sello_, presentacion_);
+}
+
+void Chequeo::atiendeBuzon(int i)
+{
+    chequeando_ = true;
+    ultimoError_ = 0;
+    sesionAbierta_ = false;
+    lector_.reinicia();
+    if (conecta(i))
+        conversa(i);
+    CierraSesion();
+    Sockets1.Disconnect();
+    chequeando_ = false;
+}
+
+bool Chequeo::conecta(int i)
+{
+    Sockets1.IPAddr = buzones_.host(i);
+    Sockets1.Port = puerto;
+    Sockets1.MaximumReceiveLength = kLongitudRecepcion;
+    Sockets1.Timeout = espera;
+    Sockets1.setNonBlocking(false);
+    bool informado = false;
+    try {
+        Sockets1.SConnect();
+    } catch (const ErrorConversion& error) {
+        presentacion_.cajaError(error.texto());
+        informado = true;
+    }
+    if (ConsumeTiempoAgotado() || ultimoError_ != 0 || Sockets1.SocketHandle() == -1) {
+        if (Sockets1.SocketHandle() == -1 && !buzones_.conError(i) && !informado)
+            presentacion_.cajaError(ansi::aTexto(noResponde(i)));
+        mensajes_.setActuales(i, 0);
+        presentacion_.icono(Bandera::Bandera2);
+        buzones_.setConError(i, true);
+        return false;
+    }
+    return true;
+}
+
+void Chequeo::vigilaPlazo()
+{
+    // A reply that kept coming past its time fails as a call that timed out would.
+    if (!lector_.excedido())
+        return;
+    Sockets1ErrorOccurred(&Sockets1, Sockets1.SocketHandle(), winsock::kTiempoAgotado, "Llamada bloqueada");
+    Sockets1ErrorOccurred(&Sockets1, Sockets1.SocketHandle(), winsock::kInterrumpida,
+                          ErrorText(winsock::kInterrumpida));
+}
+
+bool Chequeo::ordena(const QByteArray& orden, QByteArray* linea)
+{
+    Sockets1.SetText(orden);
+    lector_.inicia(espera);
+    (void)lector_.linea(linea, kLineaMax);
+    vigilaPlazo();
+    return !(ConsumeTiempoAgotado() || ultimoError_ != 0);
+}
+
+void Chequeo::conversa(int i)
+{
+    buzones_.setConError(i, false);
+    sesionAbierta_ = true;
+
+    QByteArray saludo;
+    lector_.inicia(espera);
+    (void)lector_.linea(&saludo, kLineaMax);
+    vigilaPlazo();
+    if (roto())
+        saludo.clear();
+    const QByteArray linea = PrimeraLinea(saludo);
+    sello_ = ExtraeSello(linea);
+    if (!EmpiezaPor(linea, "+OK")) {
+        presentacion_.dialogo(ansi::aTexto(buzones_.nombre(i) + textos::kElServidor + buzones_.host(i)
+                                           + textos::kNoResponde + " (" + linea + ")."));
+        return;
+    }
+
+    QByteArray respuesta;
+    // The answer to USER is not examined: the one to PASS decides.
+    if (!ordena("USER " + buzones_.usuario(i) + "\r\n", &respuesta))
+        return;
+    if (!ordena("PASS " + buzones_.clave(i) + "\r\n", &respuesta))
+        return;
+    if (EmpiezaPor(PrimeraLinea(respuesta), "-ERR")) {
+        presentacion_.dialogo(ansi::aTexto(buzones_.nombre(i) + textos::kClaveRechazada));
+        presentacion_.consejo(textos::kClaveIncorrecta);
+        presentacion_.icono(Bandera::Bandera2);
+        CierraSesion();
+        return;
+    }
+
+    if (!ordena("STAT\r\n", &respuesta))
+        return;
+    const QByteArray lineaStat = PrimeraLinea(respuesta);
+    const int cuenta = LeeCuenta(lineaStat);
+    mensajes_.setActuales(i, cuenta);
+    // Lines past the last that can be kept would be dropped: their TOPs are not sent.
+    for (int k = 1; k <= cuenta && !mensajes_.cabecerasLlenas(); ++k)
+        recogeCabeceras(i, k);
+    if (cuenta == -1)
+        presentacion_.dialogo(ansi::aTexto(textos::kProtocoloErroneo + lineaStat));
+}
+
+void Chequeo::recogeCabeceras(int i, int k)
+{
+    Sockets1.SetText("TOP " + QByteArray::number(k) + " 1\r\n");
+    QByteArray respuesta;
+    // After a failure the rest of the mailbox's answers are not waited for.
+    if (!roto()) {
+        lector_.inicia(espera);
+        (void)lector_.multilinea(&respuesta, kRespuestaMax);
+        vigilaPlazo();
+    }
+    (void)ConsumeTiempoAgotado();
+    mensajes_.AgregaCab(LineaCabecera(buzones_.nombre(i), respuesta));
+}
+
+void Chequeo::CierraSesion()
+{
+    if (!chequeando_)
+        return;
+    // One QUIT per session, and none to a server that has already closed.
+    if (sesionAbierta_ && !lector_.cerrada()) {
+        sesionAbierta_ = false;
+        Sockets1.SetText("QUIT\r\n");
+        QByteArray respuesta;
+        lector_.inicia(espera);
+        (void)lector_.linea(&respuesta, kLineaMax);
+        vigilaPlazo();
+    }
+    sesionAbierta_ = false;
+    if (ConsumeTiempoAgotado() || ultimoError_ != 0)
+        chequeando_ = false;
+}
+
+}

@@ -1,0 +1,63 @@
+#pragma once
+// One check cycle: a short POP3 conversation with every marked mailbox, the header
+// lines of every message, and the announcement at the end.
+#include "buzon.h"
+#include "lector.h"
+#include "opciones.h"
+#include "presentacion.h"
+#include "sockets.h"
+
+#include <QByteArray>
+
+namespace pirel {
+
+class Chequeo {
+public:
+    // The socket's error event is taken over by this cycle.
+    Chequeo(TSockets& sockets, TBuzon& buzones, TMensaje& mensajes, const TOpciones& opciones,
+            Presentacion& presentacion);
+    Chequeo(const Chequeo&) = delete;
+    Chequeo& operator=(const Chequeo&) = delete;
+
+    // The same cycle can be aimed at another port and given a shorter time-out.
+    QByteArray puerto = "110";
+    int espera = 60;
+
+    void CheckMail();
+    void CierraSesion();
+    [[nodiscard]] bool ConsumeTiempoAgotado();
+    void Sockets1ErrorOccurred(TSockets* Sender, int Socket, int Error, const QByteArray& Msg);
+
+    bool chequeando() const { return chequeando_; }
+    int ultimoError() const { return ultimoError_; }
+    int buzonActual() const { return buzonActual_; }
+    const QByteArray& sello() const { return sello_; }
+
+private:
+    void atiendeBuzon(int i);
+    [[nodiscard]] bool conecta(int i);
+    void conversa(int i);
+    void recogeCabeceras(int i, int k);
+    [[nodiscard]] bool ordena(const QByteArray& orden, QByteArray* linea);
+    [[nodiscard]] bool roto() const { return tiempoAgotado_ || ultimoError_ != 0; }
+    void vigilaPlazo();
+
+    QByteArray noResponde(int i) const;
+
+    TSockets& Sockets1;
+    TBuzon& buzones_;
+    TMensaje& mensajes_;
+    const TOpciones& opciones_;
+    Presentacion& presentacion_;
+    LectorRespuestas lector_;
+
+    bool chequeando_ = false;
+    bool tiempoAgotado_ = false;
+    int ultimoError_ = 0;
+    int buzonActual_ = 0;
+    // True from the greeting until QUIT has gone out, so one session gets one QUIT.
+    bool sesionAbierta_ = false;
+    QByteArray sello_;
+};
+
+}

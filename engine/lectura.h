@@ -1,0 +1,20 @@
+#pragma once
+// Reading the server's replies: pure functions over the bytes received.
+#include <QByteArray>
+
+namespace pirel {
+
+// The text before the first CR; a reply without any CR gives the empty line.
+[[nodiscard]] QByteArray PrimeraLinea(const QByteArray& respuesta);
+// True when `linea` starts with `prefijo`, letters compared without regard to case.
+[[nodiscard]] bool EmpiezaPor(const QByteArray& linea, const QByteArray& prefijo);
+// The message count of a STAT answer line, or -1 when none can be read.
+[[nodiscard]] int LeeCuenta(const QByteArray& linea);
+// The APOP time stamp that ends a greeting, brackets included, or empty.
+[[nodiscard]] QByteArray ExtraeSello(const QByteArray& linea);
+// Subject and sender of a TOP answer, with the defaults for missing or empty ones.
+[[nodiscard]] QByteArray Asunto(const QByteArray& respuesta);
+[[nodiscard]] QByteArray Remitente(const QByteArray& respuesta);
+[[nodiscard]] QByteArray LineaCabecera(const QByteArray& nombre, const QByteArray& respuesta);
+
+}

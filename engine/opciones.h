@@ -1,0 +1,16 @@
+#pragma once
+#include <QByteArray>
+
+namespace pirel {
+
+// The options as the registry stores them: texts (Windows-1252), compared exactly.
+struct TOpciones {
+    QByteArray frecuencia;
+    QByteArray hacerSonido;
+    QByteArray ficheroWav;
+    QByteArray gestorCorreo;
+    QByteArray animacion;
+    bool ejecutarSiempre = false;
+};
+
+}

@@ -1,0 +1,53 @@
+#include "ansi.h"
+
+#include <array>
+
+namespace pirel::ansi {
+namespace {
+
+// 0x80..0x9F; the five unassigned bytes keep their C1 code point, as Windows does.
+constexpr std::array<char16_t, 32> kAlto = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+char aByte(char16_t c)
+{
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
+        return static_cast<char>(c);
+    for (std::size_t i = 0; i < kAlto.size(); ++i)
+        if (kAlto[i] == c)
+            return static_cast<char>(0x80 + i);
+    return '?';
+}
+
+}
+
+QString aTexto(const QByteArray& bytes)
+{
+    QString texto(bytes.size(), Qt::Uninitialized);
+    QChar* destino = texto.data();
+    for (const char b : bytes) {
+        const auto u = static_cast<unsigned char>(b);
+        *destino++ = QChar(u >= 0x80 && u < 0xA0 ? kAlto[u - 0x80] : char16_t(u));
+    }
+    return texto;
+}
+
+QByteArray deTexto(const QString& texto)
+{
+    QByteArray bytes;
+    bytes.reserve(texto.size());
+    for (qsizetype i = 0; i < texto.size(); ++i) {
+        const QChar c = texto.at(i);
+        // A surrogate pair is one character that cp1252 cannot hold: one '?'.
+        if (c.isHighSurrogate() && i + 1 < texto.size() && texto.at(i + 1).isLowSurrogate())
+            ++i;
+        bytes.append(aByte(c.unicode()));
+    }
+    return bytes;
+}
+
+}
