@@ -4,13 +4,14 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QFileInfo>
+#include <QStandardPaths>
 #include <QThread>
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <sys/socket.h>
@@ -25,70 +26,56 @@
 namespace pirel::prueba {
 namespace {
 
-// As root, mail is owned by an unprivileged uid: Dovecot refuses to serve mail as root.
+// As root, mail belongs to an unprivileged uid: Dovecot refuses to serve mail as root.
 const bool kRoot = ::geteuid() == 0;
 uid_t uidCorreo() { return kRoot ? 5000 : ::getuid(); }
 gid_t gidCorreo() { return kRoot ? 5000 : ::getgid(); }
 
 QString binario()
 {
-    for (const char* p : {"/usr/sbin/dovecot", "/usr/local/sbin/dovecot"}) {
-        if (QFileInfo(QString::fromLatin1(p)).isExecutable())
-            return QString::fromLatin1(p);
-    }
-    return {};
+    return QStandardPaths::findExecutable(QStringLiteral("dovecot"),
+                                          {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin")});
 }
 
-int conectaLoopback(quint16 puerto)
+sockaddr_in loopback(quint16 puerto)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
     sockaddr_in dir{};
     dir.sin_family = AF_INET;
     dir.sin_port = htons(puerto);
     dir.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&dir), sizeof dir) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    return dir;
 }
 
-// The port can be taken again before Dovecot binds it; arranca() retries in that case.
+// The port may be taken again before Dovecot binds it; arranca() retries in that case.
 quint16 puertoLibre()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in dir{};
-    dir.sin_family = AF_INET;
-    dir.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in dir = loopback(0);
     socklen_t largo = sizeof dir;
-    quint16 puerto = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&dir), sizeof dir) == 0
-        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&dir), &largo) == 0)
-        puerto = ntohs(dir.sin_port);
+    const bool ok = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&dir), largo) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&dir), &largo) == 0;
     if (fd >= 0)
         ::close(fd);
-    return puerto;
+    return ok ? ntohs(dir.sin_port) : 0;
 }
 
 bool saluda(quint16 puerto)
 {
-    const int fd = conectaLoopback(puerto);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
-    timeval espera{0, 500000};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &espera, sizeof espera);
+    const sockaddr_in dir = loopback(puerto);
     QByteArray linea;
-    char buf[256];
-    while (!linea.contains('\n')) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        linea.append(buf, n);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&dir), sizeof dir) == 0) {
+        const timeval espera{0, 500000};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &espera, sizeof espera);
+        char buf[256];
+        ssize_t n = 0;
+        while (!linea.contains('\n') && (n = ::read(fd, buf, sizeof buf)) > 0)
+            linea.append(buf, n);
+        if (linea.startsWith("+OK"))
+            (void)!::write(fd, "QUIT\r\n", 6);
     }
-    if (linea.startsWith("+OK"))
-        (void)!::write(fd, "QUIT\r\n", 6);
     ::close(fd);
     return linea.startsWith("+OK");
 }
@@ -114,6 +101,62 @@ QByteArray compone(const MensajePrueba& m, int n, const QByteArray& usuario)
     return t + m.cuerpo;
 }
 
+// Without root Dovecot can neither switch users nor chroot.
+QString ajustesSinRoot()
+{
+    const passwd* pw = ::getpwuid(::getuid());
+    const group* gr = ::getgrgid(::getgid());
+    return QStringLiteral("default_login_user = %1\ndefault_internal_user = %1\n"
+                          "default_internal_group = %2\n"
+                          "service pop3-login {\n  chroot =\n}\nservice anvil {\n  chroot =\n}\n")
+        .arg(pw ? QString::fromLocal8Bit(pw->pw_name) : QString(),
+             gr ? QString::fromLocal8Bit(gr->gr_name) : QString());
+}
+
+// %1 folder, %2 attempt, %3 first valid uid, %4 port.
+const char kConfiguracion[] = R"(base_dir = %1/r%2
+state_dir = %1/estado
+log_path = %1/dovecot.log
+instance_name = pirel-prueba
+protocols = pop3
+listen = 127.0.0.1
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain login
+auth_failure_delay = 0
+auth_verbose = yes
+mail_location = maildir:~/Maildir
+first_valid_uid = %3
+# A failed passdb drops the fields it set, so nodelay comes from an earlier one;
+# without it a wrong password is answered up to 0.5 s late.
+passdb {
+  driver = static
+  args = nopassword=y noauthenticate=y nodelay=y
+}
+passdb {
+  driver = passwd-file
+  args = %1/usuarios
+}
+userdb {
+  driver = passwd-file
+  args = %1/usuarios
+}
+service pop3-login {
+  inet_listener pop3 {
+    port = %4
+  }
+  inet_listener pop3s {
+    port = 0
+  }
+}
+# Failed log-ins must not slow down the ones that follow.
+service anvil {
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
+}
+)";
+
 } // namespace
 
 ServidorDovecot::ServidorDovecot()
@@ -138,19 +181,18 @@ void ServidorDovecot::agregaUsuario(const QByteArray& usuario, const QByteArray&
 {
     const QString casa = dir_.filePath(QStringLiteral("mail/") + QString::fromUtf8(usuario));
     const QString maildir = buzon(usuario);
-    for (const char* sub : {"cur", "new", "tmp"})
-        QDir().mkpath(maildir + QLatin1Char('/') + QLatin1String(sub));
-    // Dovecot gives UIDs in file-name order; rising timestamps keep the given order.
+    for (const char* sub : {"/cur", "/new", "/tmp"})
+        QDir().mkpath(maildir + QLatin1String(sub));
+    // Dovecot numbers new mail in file-name order; rising timestamps keep the given order.
     for (int i = 0; i < mensajes.size(); ++i) {
-        const QString nombre = QStringLiteral("%1.M%2P1.pirel")
-                                   .arg(1700000000 + i)
-                                   .arg(i, 6, 10, QLatin1Char('0'));
-        escribe(maildir + QStringLiteral("/new/") + nombre, compone(mensajes[i], i + 1, usuario));
+        const QString nombre =
+            QStringLiteral("/new/%1.M%2P1.pirel").arg(1700000000 + i).arg(i, 6, 10, QLatin1Char('0'));
+        escribe(maildir + nombre, compone(mensajes[i], i + 1, usuario));
     }
     if (kRoot) {
+        ::chown(QFile::encodeName(casa).constData(), uidCorreo(), gidCorreo());
         QDirIterator it(casa, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
                         QDirIterator::Subdirectories);
-        ::chown(QFile::encodeName(casa).constData(), uidCorreo(), gidCorreo());
         while (it.hasNext())
             ::chown(QFile::encodeName(it.next()).constData(), uidCorreo(), gidCorreo());
     }
@@ -179,8 +221,7 @@ bool ServidorDovecot::arranca(QString* error)
         }
     }
     if (error)
-        *error = fallo + QStringLiteral("\n--- dovecot log (") + carpeta() + QStringLiteral(")\n")
-            + registro();
+        *error = fallo + QStringLiteral("\n--- dovecot log (%1)\n").arg(carpeta()) + registro();
     return false;
 }
 
@@ -191,99 +232,39 @@ bool ServidorDovecot::lanza(int intento, QString* error)
         *error = QStringLiteral("no free loopback port");
         return false;
     }
-    QString extra;
-    if (!kRoot) {
-        // Without root Dovecot can neither switch users nor chroot.
-        const passwd* pw = ::getpwuid(::getuid());
-        const QString yo = pw ? QString::fromLocal8Bit(pw->pw_name) : QString();
-        extra = QStringLiteral("default_login_user = %1\ndefault_internal_user = %1\n"
-                               "service pop3-login {\n  chroot =\n}\n"
-                               "service anvil {\n  chroot =\n}\n")
-                    .arg(yo);
-    }
     const QString d = carpeta();
-    const QString conf = QStringLiteral(R"(base_dir = %1/r%2
-state_dir = %1/estado
-log_path = %1/dovecot.log
-instance_name = pirel-prueba
-protocols = pop3
-listen = 127.0.0.1
-ssl = no
-disable_plaintext_auth = no
-auth_mechanisms = plain login
-auth_failure_delay = 0
-auth_verbose = yes
-mail_location = maildir:~/Maildir
-first_valid_uid = %3
-# Sets nodelay before the real check, since a failed passdb drops its own fields:
-# without it a wrong password is answered up to 0.5 s late.
-passdb {
-  driver = static
-  args = nopassword=y noauthenticate=y nodelay=y
-}
-passdb {
-  driver = passwd-file
-  args = %1/usuarios
-}
-userdb {
-  driver = passwd-file
-  args = %1/usuarios
-}
-service pop3-login {
-  inet_listener pop3 {
-    address = 127.0.0.1
-    port = %4
-  }
-  inet_listener pop3s {
-    port = 0
-  }
-}
-service imap-login {
-  inet_listener imap {
-    port = 0
-  }
-  inet_listener imaps {
-    port = 0
-  }
-}
-# Failed log-ins must not slow down the ones that follow.
-service anvil {
-  unix_listener anvil-auth-penalty {
-    mode = 0
-  }
-}
-)")
+    const QString conf = QString::fromLatin1(kConfiguracion)
                              .arg(d)
-                             .arg(intento)
+                             .arg(intento) // a fresh base_dir: a stale one slows start-up
                              .arg(qMin<uint>(1000, uidCorreo()))
                              .arg(puerto_)
-        + extra;
+        + (kRoot ? QString() : ajustesSinRoot());
     QDir().mkpath(d + QStringLiteral("/estado"));
-    if (!QFile::exists(d + QStringLiteral("/usuarios")))
+    if (usuarios_.isEmpty())
         escribe(d + QStringLiteral("/usuarios"), {});
     if (!escribe(d + QStringLiteral("/dovecot.conf"), conf.toUtf8())) {
         *error = QStringLiteral("cannot write dovecot.conf");
         return false;
     }
 
-    // Everything the child needs is prepared before fork(): only async-signal-safe calls after it.
+    // Prepared before fork(): only async-signal-safe calls may follow it in the child.
     const QByteArray bin = QFile::encodeName(binario());
     const QByteArray rutaConf = QFile::encodeName(d + QStringLiteral("/dovecot.conf"));
     const QByteArray rutaConsola = QFile::encodeName(d + QStringLiteral("/consola.log"));
     const pid_t padre = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid < 0) {
+    pid_ = ::fork();
+    if (pid_ < 0) {
         *error = QStringLiteral("fork failed");
         return false;
     }
-    if (pid == 0) {
+    if (pid_ == 0) {
 #ifdef __linux__
-        // Dies with the test process even if it crashes before the destructor runs.
+        // Ends with the test process even when it crashes before the destructor runs.
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (::getppid() != padre)
             ::_exit(127);
 #endif
-        ::setpgid(0, 0); // lets detiene() sweep any children left behind
+        ::setpgid(0, 0);
         sigset_t vacio;
         sigemptyset(&vacio);
         ::sigprocmask(SIG_SETMASK, &vacio, nullptr);
@@ -293,16 +274,18 @@ service anvil {
         ::dup2(salida, 1);
         ::dup2(salida, 2);
         ::close_range(3, ~0U, 0);
+        // -F keeps the master as our child, so it can be waited for and killed with its group.
         ::execl(bin.constData(), bin.constData(), "-F", "-c", rutaConf.constData(),
                 static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    pid_ = pid;
+    ::setpgid(pid_, pid_); // also here, so detiene() never races the child's own call
 
     const QDeadlineTimer plazo(10000);
     while (!plazo.hasExpired()) {
-        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-            pid_ = -1;
+        siginfo_t info{};
+        ::waitid(P_PID, pid_, &info, WEXITED | WNOHANG | WNOWAIT); // detiene() reaps it
+        if (info.si_pid == pid_) {
             *error = QStringLiteral("dovecot exited during start-up");
             return false;
         }
@@ -319,8 +302,8 @@ void ServidorDovecot::detiene()
     if (pid_ <= 0)
         return;
     // Killed outright: a clean stop costs Dovecot a fixed one-second sleep, and nothing
-    // outside the temporary folder needs cleaning up. The group takes the children too;
-    // the unreaped master keeps the group id from being reused meanwhile.
+    // outside the temporary folder needs cleaning up. The unreaped master keeps its group
+    // id from being reused, so the group kill reaches only its own children.
     ::kill(-pid_, SIGKILL);
     ::kill(pid_, SIGKILL);
     while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {

@@ -1,0 +1,85 @@
+#pragma once
+// A POP3 server for tests that follows a script per connection, on a loopback port of
+// its own, and checks every line the client sends.
+#include <QByteArray>
+#include <QList>
+#include <QStringList>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace pirel::prueba {
+
+class Guion {
+public:
+    struct Paso {
+        enum Tipo { Envia, Espera, Pausa, Goteo, Cierra } tipo;
+        QByteArray datos;
+        int ms = 0;
+    };
+
+    Guion& S(const QByteArray& datos) { return agrega({Paso::Envia, datos}); }
+    // The next line the client must send, without its CR LF.
+    Guion& C(const QByteArray& linea) { return agrega({Paso::Espera, linea}); }
+    Guion& pausa(int ms) { return agrega({Paso::Pausa, {}, ms}); }
+    Guion& goteo(const QByteArray& datos, int msPorByte) { return agrega({Paso::Goteo, datos, msPorByte}); }
+    Guion& cierra() { return agrega({Paso::Cierra, {}}); }
+
+    // Greeting, USER and PASS accepted.
+    static Guion entrada(const QByteArray& usuario = "pepe", const QByteArray& clave = "secreta",
+                         const QByteArray& saludo = "+OK POP3 listo\r\n");
+    Guion& stat(int cuenta) { return C("STAT").S("+OK " + QByteArray::number(cuenta) + " 4096\r\n"); }
+    Guion& top(int k, const QByteArray& asunto, const QByteArray& remitente);
+    Guion& quit() { return C("QUIT").S("+OK adios\r\n"); }
+
+    QList<Paso> pasos;
+
+private:
+    Guion& agrega(Paso p)
+    {
+        pasos.append(std::move(p));
+        return *this;
+    }
+};
+
+class ServidorGuion {
+public:
+    // One script for each connection, in the order they arrive.
+    explicit ServidorGuion(QList<Guion> conexiones);
+    ~ServidorGuion();
+    ServidorGuion(const ServidorGuion&) = delete;
+    ServidorGuion& operator=(const ServidorGuion&) = delete;
+
+    quint16 puerto() const { return puerto_; }
+    // Waits until every script has run to its end and the client has hung up.
+    bool termina(int ms = 10000);
+    // Lines that did not match the script, lines after its end, missing connections.
+    QStringList fallos() const;
+    // Every line received, with the number of its connection ("1: USER pepe").
+    QStringList recibidas() const;
+    int conexiones() const { return aceptadas_; }
+
+private:
+    void atiende();
+    void sigue(int fd, int numero, const Guion& guion);
+    bool leeLinea(int fd, QByteArray* linea, int ms);
+    void falla(const QString& texto);
+
+    QList<Guion> guiones_;
+    int escucha_ = -1;
+    quint16 puerto_ = 0;
+    std::atomic<bool> parar_{false};
+    std::atomic<int> aceptadas_{0};
+    std::atomic<bool> hecho_{false};
+    mutable std::mutex mutex_;
+    QStringList fallos_;
+    QStringList recibidas_;
+    QByteArray pendiente_;
+    std::thread hilo_;
+};
+
+// A loopback port on which nothing listens.
+quint16 PuertoCerrado();
+
+}
