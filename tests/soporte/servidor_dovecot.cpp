@@ -5,7 +5,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -14,14 +13,12 @@
 #include <grp.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
 
 namespace pirel::prueba {
 namespace {
@@ -33,17 +30,12 @@ gid_t gidCorreo() { return kRoot ? 5000 : ::getgid(); }
 
 QString binario()
 {
-    return QStandardPaths::findExecutable(QStringLiteral("dovecot"),
-                                          {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin")});
+    return QStandardPaths::findExecutable(QStringLiteral("dovecot"), {QStringLiteral("/usr/sbin")});
 }
 
 sockaddr_in loopback(quint16 puerto)
 {
-    sockaddr_in dir{};
-    dir.sin_family = AF_INET;
-    dir.sin_port = htons(puerto);
-    dir.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return dir;
+    return {AF_INET, htons(puerto), {htonl(INADDR_LOOPBACK)}, {}};
 }
 
 // The port may be taken again before Dovecot binds it; arranca() retries in that case.
@@ -62,11 +54,9 @@ quint16 puertoLibre()
 bool saluda(quint16 puerto)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
     const sockaddr_in dir = loopback(puerto);
     QByteArray linea;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&dir), sizeof dir) == 0) {
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&dir), sizeof dir) == 0) {
         const timeval espera{0, 500000};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &espera, sizeof espera);
         char buf[256];
@@ -76,7 +66,8 @@ bool saluda(quint16 puerto)
         if (linea.startsWith("+OK"))
             (void)!::write(fd, "QUIT\r\n", 6);
     }
-    ::close(fd);
+    if (fd >= 0)
+        ::close(fd);
     return linea.startsWith("+OK");
 }
 
@@ -90,30 +81,16 @@ QByteArray compone(const MensajePrueba& m, int n, const QByteArray& usuario)
 {
     if (!m.crudo.isEmpty())
         return m.crudo;
-    QByteArray t;
-    if (!m.sinRemitente)
-        t += "From: " + m.remitente + "\r\n";
+    QByteArray t = m.sinRemitente ? QByteArray() : "From: " + m.remitente + "\r\n";
     t += "To: " + usuario + "@pirel.prueba\r\n";
     if (!m.sinAsunto)
         t += "Subject: " + m.asunto + "\r\n";
-    t += "Date: Mon, 6 May 2024 10:00:00 +0000\r\n";
-    t += "Message-ID: <" + QByteArray::number(n) + "." + usuario + "@pirel.prueba>\r\n\r\n";
-    return t + m.cuerpo;
+    return t + "Date: Mon, 6 May 2024 10:00:00 +0000\r\nMessage-ID: <" + QByteArray::number(n)
+        + "." + usuario + "@pirel.prueba>\r\n\r\n" + m.cuerpo;
 }
 
-// Without root Dovecot can neither switch users nor chroot.
-QString ajustesSinRoot()
-{
-    const passwd* pw = ::getpwuid(::getuid());
-    const group* gr = ::getgrgid(::getgid());
-    return QStringLiteral("default_login_user = %1\ndefault_internal_user = %1\n"
-                          "default_internal_group = %2\n"
-                          "service pop3-login {\n  chroot =\n}\nservice anvil {\n  chroot =\n}\n")
-        .arg(pw ? QString::fromLocal8Bit(pw->pw_name) : QString(),
-             gr ? QString::fromLocal8Bit(gr->gr_name) : QString());
-}
-
-// %1 folder, %2 attempt, %3 first valid uid, %4 port.
+// %1 folder, %2 attempt, %3 first valid uid, %4 port, %5 to %7 the users and group of
+// Dovecot's own processes. No chroot, so that it also runs without root.
 const char kConfiguracion[] = R"(base_dir = %1/r%2
 state_dir = %1/estado
 log_path = %1/dovecot.log
@@ -123,10 +100,12 @@ listen = 127.0.0.1
 ssl = no
 disable_plaintext_auth = no
 auth_mechanisms = plain login
-auth_failure_delay = 0
 auth_verbose = yes
 mail_location = maildir:~/Maildir
 first_valid_uid = %3
+default_login_user = %5
+default_internal_user = %6
+default_internal_group = %7
 # A failed passdb drops the fields it set, so nodelay comes from an earlier one;
 # without it a wrong password is answered up to 0.5 s late.
 passdb {
@@ -142,15 +121,14 @@ userdb {
   args = %1/usuarios
 }
 service pop3-login {
+  chroot =
   inet_listener pop3 {
     port = %4
-  }
-  inet_listener pop3s {
-    port = 0
   }
 }
 # Failed log-ins must not slow down the ones that follow.
 service anvil {
+  chroot =
   unix_listener anvil-auth-penalty {
     mode = 0
   }
@@ -163,8 +141,11 @@ ServidorDovecot::ServidorDovecot()
     : dir_(QStringLiteral("/tmp/pdXXXXXX")) // short: unix socket paths live under it
 {
     // Dovecot's mail and auth processes run as other users and must reach the files.
-    if (dir_.isValid())
-        ::chmod(QFile::encodeName(dir_.path()).constData(), 0755);
+    if (!dir_.isValid())
+        return;
+    ::chmod(QFile::encodeName(dir_.path()).constData(), 0755);
+    QDir(dir_.path()).mkdir(QStringLiteral("estado"));
+    escribe(dir_.filePath(QStringLiteral("usuarios")), {});
 }
 
 ServidorDovecot::~ServidorDovecot() { detiene(); }
@@ -185,8 +166,7 @@ void ServidorDovecot::agregaUsuario(const QByteArray& usuario, const QByteArray&
         QDir().mkpath(maildir + QLatin1String(sub));
     // Dovecot numbers new mail in file-name order; rising timestamps keep the given order.
     for (int i = 0; i < mensajes.size(); ++i) {
-        const QString nombre =
-            QStringLiteral("/new/%1.M%2P1.pirel").arg(1700000000 + i).arg(i, 6, 10, QLatin1Char('0'));
+        const QString nombre = QString::asprintf("/new/%d.M%06dP1.pirel", 1700000000 + i, i);
         escribe(maildir + nombre, compone(mensajes[i], i + 1, usuario));
     }
     if (kRoot) {
@@ -210,15 +190,12 @@ bool ServidorDovecot::arranca(QString* error)
         fallo = QStringLiteral("no temporary folder: ") + dir_.errorString();
     else if (!disponible())
         fallo = QStringLiteral("dovecot binary not found");
-    else {
-        for (int intento = 0; intento < 3; ++intento) {
-            if (lanza(intento, &fallo))
-                return true;
-            const bool ocupado = registro().contains(QLatin1String("Address already in use"));
-            detiene();
-            if (!ocupado)
-                break;
-        }
+    for (int intento = 0; fallo.isEmpty(); ++intento) {
+        if (lanza(intento, &fallo))
+            return true;
+        detiene();
+        if (intento < 2 && registro().contains(QLatin1String("Address already in use")))
+            fallo.clear(); // lost the port race: try another
     }
     if (error)
         *error = fallo + QStringLiteral("\n--- dovecot log (%1)\n").arg(carpeta()) + registro();
@@ -232,45 +209,34 @@ bool ServidorDovecot::lanza(int intento, QString* error)
         *error = QStringLiteral("no free loopback port");
         return false;
     }
+    // Without root every process runs as the current user.
+    const passwd* pw = kRoot ? nullptr : ::getpwuid(::getuid());
+    const group* gr = kRoot ? nullptr : ::getgrgid(::getgid());
+    const QString yo = QString::fromLocal8Bit(pw ? pw->pw_name : "dovecot");
     const QString d = carpeta();
-    const QString conf = QString::fromLatin1(kConfiguracion)
-                             .arg(d)
-                             .arg(intento) // a fresh base_dir: a stale one slows start-up
-                             .arg(qMin<uint>(1000, uidCorreo()))
-                             .arg(puerto_)
-        + (kRoot ? QString() : ajustesSinRoot());
-    QDir().mkpath(d + QStringLiteral("/estado"));
-    if (usuarios_.isEmpty())
-        escribe(d + QStringLiteral("/usuarios"), {});
-    if (!escribe(d + QStringLiteral("/dovecot.conf"), conf.toUtf8())) {
-        *error = QStringLiteral("cannot write dovecot.conf");
-        return false;
-    }
+    // A fresh base_dir per attempt: a stale one slows start-up down.
+    const QString conf = QString::fromLatin1(kConfiguracion).arg(
+        d, QString::number(intento), QString::number(qMin<uint>(1000, uidCorreo())),
+        QString::number(puerto_), pw ? yo : QStringLiteral("dovenull"), yo,
+        QString::fromLocal8Bit(gr ? gr->gr_name : "dovecot"));
+    escribe(d + QStringLiteral("/dovecot.conf"), conf.toUtf8());
 
     // Prepared before fork(): only async-signal-safe calls may follow it in the child.
     const QByteArray bin = QFile::encodeName(binario());
     const QByteArray rutaConf = QFile::encodeName(d + QStringLiteral("/dovecot.conf"));
-    const QByteArray rutaConsola = QFile::encodeName(d + QStringLiteral("/consola.log"));
+    const QByteArray rutaLog = QFile::encodeName(d + QStringLiteral("/dovecot.log"));
     const pid_t padre = ::getpid();
-    pid_ = ::fork();
-    if (pid_ < 0) {
-        *error = QStringLiteral("fork failed");
-        return false;
-    }
-    if (pid_ == 0) {
-#ifdef __linux__
+    if ((pid_ = ::fork()) == 0) {
         // Ends with the test process even when it crashes before the destructor runs.
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (::getppid() != padre)
             ::_exit(127);
-#endif
         ::setpgid(0, 0);
-        sigset_t vacio;
-        sigemptyset(&vacio);
+        sigset_t vacio{}; // an empty set: the test's blocked signals must not reach Dovecot
         ::sigprocmask(SIG_SETMASK, &vacio, nullptr);
-        const int nulo = ::open("/dev/null", O_RDONLY);
-        const int salida = ::open(rutaConsola.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        ::dup2(nulo, 0);
+        ::dup2(::open("/dev/null", O_RDONLY), 0);
+        // Errors from before the log is set up land in the same file.
+        const int salida = ::open(rutaLog.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         ::dup2(salida, 1);
         ::dup2(salida, 2);
         ::close_range(3, ~0U, 0);
@@ -278,6 +244,10 @@ bool ServidorDovecot::lanza(int intento, QString* error)
         ::execl(bin.constData(), bin.constData(), "-F", "-c", rutaConf.constData(),
                 static_cast<char*>(nullptr));
         ::_exit(127);
+    }
+    if (pid_ < 0) {
+        *error = QStringLiteral("fork failed");
+        return false;
     }
     ::setpgid(pid_, pid_); // also here, so detiene() never races the child's own call
 
@@ -291,7 +261,7 @@ bool ServidorDovecot::lanza(int intento, QString* error)
         }
         if (saluda(puerto_))
             return true;
-        QThread::msleep(5);
+        ::usleep(5000);
     }
     *error = QStringLiteral("no +OK greeting on 127.0.0.1:%1 within 10 s").arg(puerto_);
     return false;
@@ -301,9 +271,8 @@ void ServidorDovecot::detiene()
 {
     if (pid_ <= 0)
         return;
-    // Killed outright: a clean stop costs Dovecot a fixed one-second sleep, and nothing
-    // outside the temporary folder needs cleaning up. The unreaped master keeps its group
-    // id from being reused, so the group kill reaches only its own children.
+    // Killed outright: a clean stop costs Dovecot a fixed one-second sleep. The unreaped
+    // master keeps its group id from being reused, so only its own children are hit.
     ::kill(-pid_, SIGKILL);
     ::kill(pid_, SIGKILL);
     while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
@@ -313,13 +282,8 @@ void ServidorDovecot::detiene()
 
 QString ServidorDovecot::registro() const
 {
-    QString texto;
-    for (const char* nombre : {"dovecot.log", "consola.log"}) {
-        QFile f(dir_.filePath(QString::fromLatin1(nombre)));
-        if (f.open(QIODevice::ReadOnly))
-            texto += QString::fromUtf8(f.readAll());
-    }
-    return texto;
+    QFile f(dir_.filePath(QStringLiteral("dovecot.log")));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
 } // namespace pirel::prueba

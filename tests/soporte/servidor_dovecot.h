@@ -18,7 +18,8 @@ struct MensajePrueba {
     bool sinRemitente = false; // omit the From: line entirely
 };
 
-// A private Dovecot POP3 instance on 127.0.0.1, never the system service.
+// A private Dovecot POP3 instance on 127.0.0.1, never the system service. It is killed
+// when the thread that called arranca() ends, so call it from one that outlives it.
 class ServidorDovecot {
 public:
     ServidorDovecot();
