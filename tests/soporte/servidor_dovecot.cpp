@@ -170,11 +170,10 @@ void ServidorDovecot::agregaUsuario(const QByteArray& usuario, const QByteArray&
         escribe(maildir + nombre, compone(mensajes[i], i + 1, usuario));
     }
     if (kRoot) {
-        ::chown(QFile::encodeName(casa).constData(), uidCorreo(), gidCorreo());
         QDirIterator it(casa, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
                         QDirIterator::Subdirectories);
-        while (it.hasNext())
-            ::chown(QFile::encodeName(it.next()).constData(), uidCorreo(), gidCorreo());
+        for (QString ruta = casa; !ruta.isEmpty(); ruta = it.hasNext() ? it.next() : QString())
+            (void)!::chown(QFile::encodeName(ruta).constData(), uidCorreo(), gidCorreo());
     }
     usuarios_ += usuario + ":{PLAIN}" + clave + ':' + QByteArray::number(uidCorreo()) + ':'
         + QByteArray::number(gidCorreo()) + "::" + QFile::encodeName(casa) + "::\n";

@@ -29,6 +29,7 @@ public:
 
     static bool disponible();
 
+    // Best before arranca(); the user list is re-read if added later.
     void agregaUsuario(const QByteArray& usuario, const QByteArray& clave,
                        const QList<MensajePrueba>& mensajes);
     [[nodiscard]] bool arranca(QString* error = nullptr);
