@@ -29,7 +29,7 @@ public:
 
     static bool disponible();
 
-    // Best before arranca(); the user list is re-read if added later.
+    // Before arranca(): Dovecot may not notice users added later.
     void agregaUsuario(const QByteArray& usuario, const QByteArray& clave,
                        const QList<MensajePrueba>& mensajes);
     [[nodiscard]] bool arranca(QString* error = nullptr);
