@@ -1,5 +1,10 @@
 #include "lectura.h"
 
+#include "ansi.h"
+
+#include <QStringDecoder>
+
+#include <algorithm>
 #include <optional>
 
 namespace pirel {
@@ -25,6 +30,17 @@ std::optional<QByteArray> valorCabecera(const QByteArray& respuesta, const QByte
     return valor;
 }
 
+// Raw 8-bit headers are UTF-8 in today's mail; the program keeps Windows-1252.
+QByteArray aAnsi(const QByteArray& valor)
+{
+    const bool ascii = std::all_of(valor.begin(), valor.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii)
+        return valor;
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString texto = utf8.decode(valor);
+    return utf8.hasError() ? valor : ansi::deTexto(texto);
+}
+
 // Trims blanks and control characters at both ends; control characters inside become
 // blanks, since the line goes to a terminal or a list as plain text.
 QByteArray limpia(QByteArray valor)
@@ -38,8 +54,9 @@ QByteArray limpia(QByteArray valor)
     for (char& c : valor)
         if (static_cast<unsigned char>(c) < ' ' || c == 0x7F)
             c = ' ';
-    return valor;
+    return aAnsi(valor);
 }
+
 
 }
 

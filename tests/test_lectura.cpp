@@ -77,6 +77,10 @@ private slots:
         QTest::newRow("blanks only") << QByteArray(ok + "Subject:  \t \r\nFrom:   \r\n")
                                      << QByteArray("Casa => Sin Asunto: Sin Remitente");
         QTest::newRow("bare LF lines") << QByteArray("+OK\nSubject: a\nFrom: b\n.\n") << QByteArray("Casa => a: b");
+        QTest::newRow("UTF-8 header bytes become Windows-1252")
+            << QByteArray(ok + "Subject: Reuni\xC3\xB3n \xE2\x82\xAC \xE6\xBC\xA2\r\nFrom: b\r\n") << QByteArray("Casa => Reuni\xF3n \x80 ?: b");
+        QTest::newRow("Latin-1 header bytes stay as they are")
+            << QByteArray(ok + "Subject: Reuni\xF3n\r\nFrom: b\r\n") << QByteArray("Casa => Reuni\xF3n: b");
         QTest::newRow("control characters inside become blanks")
             << ok + QByteArray("Subject: a\x1b[2Jb\x00" "c\r\nFrom: b\r\n", 28) << QByteArray("Casa => a [2Jb c: b");
     }
