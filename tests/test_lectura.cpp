@@ -60,7 +60,7 @@ private slots:
         QTest::addColumn<QByteArray>("linea");
         const QByteArray ok = "+OK\r\n";
         QTest::newRow("name and address") << QByteArray(ok + "Subject: Hola\r\nFrom: Ana Pérez <ana@x.es>\r\n\r\n.\r\n")
-                                          << QByteArray("Casa => Hola: Ana Pérez");
+                                          << QByteArray("Casa => Hola: Ana P\xE9rez");
         QTest::newRow("no blank after the colon loses a character")
             << QByteArray(ok + "Subject:Hola\r\nFrom:ana@x.es\r\n") << QByteArray("Casa => ola: ana@x.es");
         QTest::newRow("address alone in brackets")
