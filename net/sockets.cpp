@@ -212,6 +212,7 @@ void TSockets::SConnect()
         return;
 
     dejaDeVigilar();
+    socketBloqueante_ = !NonBlocking();
     if (const int e = transporte_->abre())
         ReportError("SConnect (socket)", -1, CodigoWinsock(e));
     if (NonBlocking()) {
@@ -256,12 +257,12 @@ void TSockets::Disconnect()
 
 void TSockets::SetText(const QByteArray& Value)
 {
-    const bool bloqueante = !NonBlocking();
-    if (bloqueante && esperando()) {
+    const bool bloqueante = !NonBlocking() && socketBloqueante_;
+    if (!NonBlocking() && esperando()) {
         ReportError("SetText (Send)", SocketHandle(), winsock::kEnProgreso);
         return;
     }
-    if (bloqueante)
+    if (!NonBlocking())
         StartTimeout();
     qint64 hecho = 0;
     int error = 0;
@@ -286,7 +287,7 @@ void TSockets::SetText(const QByteArray& Value)
             break;
         }
     } while (hecho < Value.size());
-    if (bloqueante)
+    if (!NonBlocking())
         StopTimeout();
     if (error != 0) {
         if (error == EAGAIN && escritura_)
@@ -301,13 +302,13 @@ QByteArray TSockets::recibeUna(bool mirar, const QByteArray& donde, bool* cerrad
         *cerrada = false;
     if (SocketHandle() == -1)
         return {};
-    const bool bloqueante = !NonBlocking();
-    if (bloqueante && esperando()) {
+    const bool bloqueante = !NonBlocking() && socketBloqueante_;
+    if (!NonBlocking() && esperando()) {
         ReportError(donde, SocketHandle(), winsock::kEnProgreso);
         return {};
     }
     QByteArray datos(qMax(1, MaximumReceiveLength), Qt::Uninitialized);
-    if (bloqueante)
+    if (!NonBlocking())
         StartTimeout();
     qint64 n;
     for (;;) {
@@ -322,7 +323,7 @@ QByteArray TSockets::recibeUna(bool mirar, const QByteArray& donde, bool* cerrad
             break;
         }
     }
-    if (bloqueante)
+    if (!NonBlocking())
         StopTimeout();
     if (n < 0) {
         ReportError(donde, SocketHandle(), CodigoWinsock(static_cast<int>(-n)));

@@ -117,6 +117,8 @@ private:
     std::unique_ptr<Transporte> transporte_;
     AvisosSocket* avisos_;
     int noBloqueante_ = 1;
+    // The mode the open socket was connected in: only such a socket waits for data.
+    bool socketBloqueante_ = false;
     QTimer temporizador_;
     QEventLoop* bucle_ = nullptr;
     bool cancelada_ = false;
