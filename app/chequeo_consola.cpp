@@ -1,10 +1,12 @@
 #include "chequeo_consola.h"
 
+#include "ajustes.h"
 #include "ansi.h"
 #include "anuncio.h"
 #include "apop_carga.h"
 #include "buzon.h"
 #include "chequeo.h"
+#include "error_almacen.h"
 #include "textos.h"
 
 #include <QCoreApplication>
@@ -17,9 +19,9 @@ namespace pirel {
 namespace {
 
 const QString kUso = QStringLiteral(
-    "Uso: pirel-chequeo --buzones FICHERO [--puerto N] [--espera SEGUNDOS]\n"
+    "Uso: pirel-chequeo [--buzones FICHERO] [--puerto N] [--espera SEGUNDOS]\n"
     "FICHERO tiene un buzón por línea: nombre, servidor, usuario y clave separados por tabuladores"
-    " (\"-\" lee la entrada estándar).");
+    " (\"-\" lee la entrada estándar). Sin --buzones se chequean los buzones configurados en Pirel.");
 
 void escribe(std::FILE* f, const QString& linea)
 {
@@ -101,10 +103,6 @@ std::optional<Argumentos> leeArgumentos(const QStringList& argumentos, QString* 
             return std::nullopt;
         }
     }
-    if (a.buzones.isEmpty()) {
-        *error = QStringLiteral("Falta --buzones.");
-        return std::nullopt;
-    }
     return a;
 }
 
@@ -141,17 +139,41 @@ bool leeBuzones(const QString& fichero, std::FILE* entrada, TBuzon* tabla, QStri
     return true;
 }
 
+// The table the tray program keeps, loaded as it loads it, older layouts migrated. A
+// store never configured is not set up from here: that would add a log-on entry.
+bool cargaGuardados(TBuzon* tabla, TOpciones* opciones, QString* error)
+{
+    try {
+        Registro registro;
+        if (LeeClave(registro, reg::kLudaren, reg::kVersion, reg::kNumero) == "Error") {
+            *error = QStringLiteral("Pirel no está configurado todavía: no hay buzones guardados en %1.")
+                         .arg(registro.fichero());
+            return false;
+        }
+        CargaAjustes(registro, *tabla, *opciones, QCoreApplication::applicationFilePath());
+        return true;
+    } catch (const ErrorAlmacen& e) {
+        *error = e.texto();
+        return false;
+    }
+}
+
 }
 
 int EjecutaChequeo(const QStringList& argumentos, std::FILE* entrada, std::FILE* salida, std::FILE* errores)
 {
     QString error;
     const auto a = leeArgumentos(argumentos, &error);
-    TBuzon buzones;
-    if (!a || !leeBuzones(a->buzones, entrada, &buzones, &error)) {
+    if (!a) {
         escribe(errores, error);
-        if (!a)
-            escribe(errores, kUso);
+        escribe(errores, kUso);
+        return kErrorUso;
+    }
+    TBuzon buzones;
+    TOpciones opciones;
+    if (a->buzones.isEmpty() ? !cargaGuardados(&buzones, &opciones, &error)
+                             : !leeBuzones(a->buzones, entrada, &buzones, &error)) {
+        escribe(errores, error);
         return kErrorUso;
     }
 
@@ -162,8 +184,9 @@ int EjecutaChequeo(const QStringList& argumentos, std::FILE* entrada, std::FILE*
 
     TMensaje mensajes(buzones);
     mensajes.Limpia();
-    TOpciones opciones;
+    // Counts are acknowledged at once and nothing plays.
     opciones.animacion = "No";
+    opciones.hacerSonido.clear();
     TSockets sockets(nullptr, &presentacion);
     sockets.Aplicacion = ansi::deTexto(QStringLiteral("Ludaren Electrónico"));
     sockets.MaximumReceiveLength = 255;

@@ -1,0 +1,72 @@
+#pragma once
+// What the program stores and how: the two store primitives, the table's write and
+// read, the load at start-up with its migration of older layouts, and the save.
+#include "buzon.h"
+#include "opciones.h"
+#include "registro.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+namespace pirel {
+
+inline const QByteArray versionActual = "2.0";
+
+// Key paths and value names, as every version of the program has stored them.
+namespace reg {
+inline const QString kLudaren = QStringLiteral("Software\\Ludaren");
+inline const QString kRutaConfiguracion = QStringLiteral("Software\\Ludaren\\Configuracion");
+inline const QString kVersion = QStringLiteral("Version");
+inline const QString kNumero = QStringLiteral("Numero");
+inline const QString kConfiguracion = QStringLiteral("Configuracion");
+inline const QString kBuzones = QStringLiteral("Buzones");
+inline const QString kNBuzon = QStringLiteral("nBuzon");
+inline const QString kFrecuencia = QStringLiteral("frecuencia");
+inline const QString kHacerSonido = QStringLiteral("Hacer Sonido");
+inline const QString kFicheroWav = QStringLiteral("Fichero Wav");
+inline const QString kGestorCorreo = QStringLiteral("Gestor de Correo");
+inline const QString kAnimacion = QStringLiteral("Animacion");
+inline const QString kWindowsActual = QStringLiteral("SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
+inline const QString kRun = QStringLiteral("Run");
+inline const QString kEntradaRun = QStringLiteral("Ludaren Electronico");
+}
+
+// "Error" when the subkey or the value is absent.
+[[nodiscard]] QByteArray LeeClave(Registro& registro, const QString& Key, const QString& Section, const QString& Ident);
+void GrabaClave(Registro& registro, const QString& Key, const QString& Section, const QString& Ident,
+                const QByteArray& Value);
+
+void registrar(Registro& registro, TBuzon& tabla);
+// A stored count outside 0 to 20 is cut to that range.
+void lee_registro(Registro& registro, TBuzon& tabla);
+
+// A program started from removable media writes no log-on entry on its first run.
+[[nodiscard]] bool EnMedioExtraible(const QString& programa);
+
+enum class Arranque { PrimeraVez, Configurado };
+// The load at start-up, migrations included; `programa` is the program's full path.
+// Throws ErrorAlmacen, which ends the load where it happens.
+Arranque CargaAjustes(Registro& registro, TBuzon& tabla, TOpciones& opciones, const QString& programa);
+
+// What the configuration dialog hands over on OK.
+struct EleccionDialogo {
+    QByteArray ficheroWav;
+    QByteArray gestorCorreo;
+    bool ejecutarSiempre = false;
+    bool beep = false;
+    bool wave = false;
+    bool animacion = false;
+    int frecuencia = 0; // minutes
+};
+
+enum class Guardado { Guardado, SinCambios };
+// The save of the dialog's OK: `intervalo` is the check timer's interval in
+// milliseconds, updated here; `aplicaPendiente` applies the dialog's pending mailbox to
+// its working copy. SinCambios: nothing was written and the timer is to stay off.
+Guardado Guarda(Registro& registro, TOpciones& opciones, TBuzon& tabla, TMensaje& mensajes, TBuzon& copia,
+                const EleccionDialogo& eleccion, int& intervalo, const std::function<void(TBuzon&)>& aplicaPendiente,
+                const QString& programa);
+
+}
