@@ -1,0 +1,408 @@
+// What the program stores: scrambling, the start-up load with its migrations, the save.
+#include "ajustes.h"
+#include "clave.h"
+#include "error_almacen.h"
+#include "reg_ini.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace pirel;
+
+namespace {
+
+// Registry files written short: "[L" is the program's key, {c:text} a scrambled password.
+QByteArray expande(QByteArray t)
+{
+    static const QRegularExpression kClave(QStringLiteral("\\{c:([^}]*)\\}"));
+    QString s = QString::fromUtf8(t);
+    for (auto m = kClave.match(s); m.hasMatch(); m = kClave.match(s))
+        s.replace(m.capturedStart(), m.capturedLength(), QString::fromLatin1(CodificaClave(m.captured(1).toLatin1())));
+    s.replace(QStringLiteral("[L"), QStringLiteral("[HKEY_CURRENT_USER\\Software\\Ludaren"));
+    return "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n\n" + s.toUtf8();
+}
+
+QByteArray lee(const QString& fichero)
+{
+    QFile f(fichero);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(no existe)");
+}
+
+QString opcionesEnTexto(const TOpciones& o)
+{
+    return QStringList{QString::fromLatin1(o.frecuencia), QString::fromLatin1(o.hacerSonido),
+                       QString::fromLatin1(o.ficheroWav), QString::fromLatin1(o.gestorCorreo),
+                       QString::fromLatin1(o.animacion), o.ejecutarSiempre ? "autoarranque" : "-"}
+        .join(u'|');
+}
+
+QStringList tablaEnTexto(const TBuzon& t)
+{
+    QStringList r;
+    for (int i = 1; i <= t.numBuzones(); ++i)
+        r << QString::fromLatin1(t.nombre(i) + "|" + t.host(i) + "|" + t.usuario(i) + "|" + t.clave(i).toHex() + "|"
+                                 + (t.chequear(i) ? "Si" : "No"));
+    return r;
+}
+
+const QByteArray kVersion2 = R"([L]
+
+[L\Configuracion]
+"frecuencia"="10"
+"Hacer Sonido"="Wave"
+"Fichero Wav"="/usr/share/sounds/aviso.wav"
+"Gestor de Correo"="thunderbird"
+"Animacion"="Si"
+
+[L\Configuracion\Buzones]
+"Buzon1"="Casa"
+"Host1"="pop.casa.es"
+"usuario1"="ana"
+"Codigo1"="{c:secreta}"
+"Chequear1"="Si"
+"Buzon2"="Trabajo"
+"Host2"="pop.trabajo.es"
+"usuario2"="ana.p"
+"Codigo2"="{c:otra}"
+"Chequear2"="si"
+"nBuzon"="2"
+
+[L\Version]
+"Numero"="2.0"
+
+)";
+
+const QByteArray kVersion1 = R"([L]
+
+[L\Configuracion]
+"frecuencia"="3"
+"Host"="pop.viejo.es"
+"usuario"="pepe"
+"Codigo"="{c:vieja}"
+
+[L\Version]
+"Numero"="1.3"
+
+)";
+
+const QByteArray kMovida = R"([L]
+
+[L\Configuracion]
+"frecuencia"="3"
+
+[L\Configuracion\Buzones]
+"Buzon1"="Buzon 1"
+"Host1"="pop.viejo.es"
+"usuario1"="pepe"
+"Codigo1"="{c:vieja}"
+"Chequear1"="Si"
+"nBuzon"="1"
+
+[L\Version]
+"Numero"="2.0"
+
+)";
+
+QByteArray version0(const QByteArray& clave)
+{
+    return "[L]\n\n[L\\Configuracion]\n\"Host\"=\"pop.viejo.es\"\n\"usuario\"=\"pepe\"\n" + clave
+        + "\n[L\\Version]\n\"Numero\"=\"0.9\"\n\n";
+}
+
+const QString kTablaV2a = QStringLiteral("Casa|pop.casa.es|ana|") + QString::fromLatin1(QByteArray("secreta").toHex()) + "|Si";
+const QString kTablaV2b = QStringLiteral("Trabajo|pop.trabajo.es|ana.p|") + QString::fromLatin1(QByteArray("otra").toHex()) + "|No";
+const QString kTablaMovida = QStringLiteral("Buzon 1|pop.viejo.es|pepe|") + QString::fromLatin1(QByteArray("vieja").toHex()) + "|Si";
+const QString kFaltaNBuzon = QStringLiteral("'Error' is not a valid integer value");
+
+}
+
+class TestAjustes : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString fichero() const { return dir_->filePath(QStringLiteral("Ludaren/registro.reg")); }
+    QString autoarranque() const { return dir_->filePath(QStringLiteral("autostart/ludaren-electronico.desktop")); }
+    void guarda(const QByteArray& datos)
+    {
+        QDir().mkpath(dir_->filePath(QStringLiteral("Ludaren")));
+        QFile f(fichero());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(datos);
+    }
+
+private slots:
+    void init()
+    {
+        dir_ = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_->path()));
+    }
+
+    void claves()
+    {
+        QCOMPARE(CodificaClave(""), QByteArray());
+        QCOMPARE(DecodificaClave(""), QByteArray());
+        QCOMPARE(CodificaClave("R"), QByteArray("00"));
+        QCOMPARE(CodificaClave("abcdefghijkl").size(), 24);
+        QCOMPARE(CodificaClave("a"), QByteArray("33"));
+        QCOMPARE(DecodificaClave("Error"), QByteArray("\x8D\x80"));
+        QVERIFY(DecodificaClave(CodificaClave("xyz").toLower()) != "xyz");
+        QCOMPARE(DecodificaClave("33A"), DecodificaClave("33"));
+        QByteArray todas;
+        for (int c = 0; c < 28; ++c)
+            todas.append(static_cast<char>(c * 9 + 1));
+        todas[3] = '\0';
+        todas[5] = '\xFF';
+        QCOMPARE(DecodificaClave(CodificaClave(todas)), todas);
+        QVERIFY(QRegularExpression(QStringLiteral("^[0-9A-F]*$")).match(QString::fromLatin1(CodificaClave(todas))).hasMatch());
+    }
+
+    void carga_data()
+    {
+        QTest::addColumn<QByteArray>("entrada");
+        QTest::addColumn<QString>("programa");
+        QTest::addColumn<QByteArray>("salida");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("opciones");
+        QTest::addColumn<QStringList>("tabla");
+        QTest::addColumn<bool>("primeraVez");
+
+        const QString p = QStringLiteral("/usr/bin/pirel");
+        QTest::newRow("a store without Version takes the first run and writes only the log-on entry")
+            << expande("[L]\n\n") << p << QByteArray() << QString() << "5|Beep|spirel.wav||Si|autoarranque"
+            << QStringList() << true;
+        QTest::newRow("a program on removable media writes no log-on entry")
+            << expande("[L]\n\n") << QStringLiteral("/media/usb/pirel") << QByteArray() << QString()
+            << "5|Beep|spirel.wav||Si|-" << QStringList() << true;
+        QTest::newRow("Numero 2.0 runs no step and rewrites nothing; si is not Si")
+            << expande(kVersion2) << p << QByteArray() << QString()
+            << "10|Wave|/usr/share/sounds/aviso.wav|thunderbird|Si|-" << QStringList{kTablaV2a, kTablaV2b} << false;
+        QTest::newRow("Numero 2.5 is rewritten to 2.0")
+            << expande(QByteArray(kVersion2).replace("\"2.0\"", "\"2.5\"")) << p << expande(kVersion2) << QString()
+            << "10|Wave|/usr/share/sounds/aviso.wav|thunderbird|Si|-" << QStringList{kTablaV2a, kTablaV2b} << false;
+        QTest::newRow("Numero 1.3 moves the single mailbox into the table")
+            << expande(kVersion1) << p << expande(kMovida) << QString() << "3|Error|||Error|-"
+            << QStringList{kTablaMovida} << false;
+        QTest::newRow("Numero 10.0 counts as version 1")
+            << expande(QByteArray(kVersion1).replace("1.3", "10.0")) << p << expande(kMovida) << QString()
+            << "3|Error|||Error|-" << QStringList{kTablaMovida} << false;
+        QTest::newRow("the version-1 step with Codigo absent moves what Error decodes to")
+            << expande(QByteArray(kVersion1).replace("\"Codigo\"=\"{c:vieja}\"\n", "")) << p
+            << expande(QByteArray(kMovida).replace("{c:vieja}", CodificaClave(DecodificaClave("Error")))) << QString()
+            << "3|Error|||Error|-"
+            << QStringList{"Buzon 1|pop.viejo.es|pepe|" + QString::fromLatin1(DecodificaClave("Error").toHex()) + "|Si"}
+            << false;
+        QTest::newRow("the version-1 step with an empty user drops the old values and moves nothing")
+            << expande(QByteArray(kVersion1).replace("\"pepe\"", "\"\"")) << p
+            << expande("[L]\n\n[L\\Configuracion]\n\"frecuencia\"=\"3\"\n\n[L\\Version]\n\"Numero\"=\"2.0\"\n\n")
+            << kFaltaNBuzon << "5|||||-" << QStringList() << false;
+        QTest::newRow("Numero 0.9 scrambles the old password and then misses nBuzon")
+            << expande(version0("\"clave\"=\"vieja\"\n")) << p
+            << expande(version0("\"Codigo\"=\"{c:vieja}\"\n").replace("0.9", "2.0")) << kFaltaNBuzon << "5|||||-"
+            << QStringList() << false;
+        QTest::newRow("the version-0 step with clave absent writes only Numero")
+            << expande(version0("")) << p << expande(version0("").replace("0.9", "2.0")) << kFaltaNBuzon
+            << "5|||||-" << QStringList() << false;
+        QTest::newRow("the version-0 step with clave empty deletes it and writes no Codigo")
+            << expande(version0("\"clave\"=\"\"\n")) << p << expande(version0("").replace("0.9", "2.0"))
+            << kFaltaNBuzon << "5|||||-" << QStringList() << false;
+        QTest::newRow("the version-0 step keeps 12 of 15 characters")
+            << expande(version0("\"clave\"=\"123456789012345\"\n")) << p
+            << expande(version0("\"Codigo\"=\"{c:123456789012}\"\n").replace("0.9", "2.0")) << kFaltaNBuzon
+            << "5|||||-" << QStringList() << false;
+        QTest::newRow("a REG_DWORD frecuencia is an invalid data type")
+            << expande(QByteArray(kVersion2).replace("\"frecuencia\"=\"10\"", "\"frecuencia\"=dword:0000000a")) << p
+            << QByteArray() << QStringLiteral("Invalid data type for 'frecuencia'") << "5|||||-"
+            << QStringList{kTablaV2a, kTablaV2b} << false;
+        QTest::newRow("an nBuzon above 20 is cut to 20")
+            << expande(QByteArray(kVersion2).replace("\"nBuzon\"=\"2\"", "\"nBuzon\"=\"99\"")) << p << QByteArray()
+            << QString() << "10|Wave|/usr/share/sounds/aviso.wav|thunderbird|Si|-" << QStringList() << false;
+    }
+    void carga()
+    {
+        QFETCH(QByteArray, entrada);
+        QFETCH(QString, programa);
+        QFETCH(QByteArray, salida);
+        QFETCH(QString, error);
+        QFETCH(QString, opciones);
+        QFETCH(QStringList, tabla);
+        QFETCH(bool, primeraVez);
+
+        guarda(entrada);
+        Registro r(fichero());
+        TBuzon t;
+        TOpciones o;
+        QString errorVisto;
+        Arranque a = Arranque::Configurado;
+        try {
+            a = CargaAjustes(r, t, o, programa);
+        } catch (const ErrorAlmacen& e) {
+            errorVisto = e.texto();
+        }
+        QCOMPARE(errorVisto, error);
+        QCOMPARE(QString::fromUtf8(lee(fichero())), QString::fromUtf8(salida.isEmpty() ? entrada : salida));
+        QCOMPARE(opcionesEnTexto(o), opciones);
+        if (QTest::currentDataTag() == QLatin1String("an nBuzon above 20 is cut to 20")) {
+            QCOMPARE(t.numBuzones(), 20);
+            QCOMPARE(t.nombre(20), QByteArray("Error"));
+        } else {
+            QCOMPARE(tablaEnTexto(t), tabla);
+        }
+        QCOMPARE(a == Arranque::PrimeraVez, primeraVez);
+        const bool conEntrada = opciones.endsWith(u"autoarranque") && primeraVez;
+        QCOMPARE(QFile::exists(autoarranque()), conEntrada);
+        if (conEntrada)
+            QVERIFY(lee(autoarranque()).contains("\nExec=\"/usr/bin/pirel\"\n"));
+    }
+
+    void entradaDeAutoarranque()
+    {
+        const QString raro = QStringLiteral("/opt/mis \"programas\"/$HOME/100%/a\\b/pirel");
+        TRegMaquina m(reg::kWindowsActual);
+        m.WriteString(reg::kRun, reg::kEntradaRun, raro.toLatin1());
+        QVERIFY2(lee(autoarranque()).contains(
+                     "Exec=\"/opt/mis \\\\\"programas\\\\\"/\\\\$HOME/100%%/a\\\\\\\\b/pirel\"\n"),
+                 lee(autoarranque()).constData());
+        QCOMPARE(m.ReadString(reg::kRun, reg::kEntradaRun, "Error"), raro.toLatin1());
+        TRegMaquina(reg::kWindowsActual + QStringLiteral("\\Run")).DeleteKey(QString(), reg::kEntradaRun);
+        QVERIFY(!QFile::exists(autoarranque()));
+        TRegMaquina(reg::kWindowsActual + QStringLiteral("\\Run")).DeleteKey(QString(), reg::kEntradaRun);
+        QCOMPARE(m.ReadString(reg::kRun, reg::kEntradaRun, "Error"), QByteArray("Error"));
+
+        // Another letter case of the same path does not count as this program.
+        m.WriteString(reg::kRun, reg::kEntradaRun, "/USR/BIN/PIREL");
+        guarda(expande(kVersion2));
+        Registro r(fichero());
+        TBuzon t;
+        TOpciones o;
+        CargaAjustes(r, t, o, QStringLiteral("/usr/bin/pirel"));
+        QVERIFY(!o.ejecutarSiempre);
+    }
+
+    void guardarCincoComoTres()
+    {
+        guarda(expande(kVersion2));
+        Registro r(fichero());
+        TBuzon tabla;
+        TOpciones o;
+        for (const char* n : {"1", "2", "3", "4", "5"})
+            tabla.agregar(n, "h", "u", "c", true);
+        registrar(r, tabla);
+        TMensaje m(tabla);
+        m.setActuales(4, 7);
+        TBuzon copia;
+        copia.agregar("A", "pop.a.es", "a", "ca", true);
+        copia.agregar("B", "pop.b.es", "b", "cb", false);
+        EleccionDialogo e;
+        e.ficheroWav = "/no/existe.wav";
+        e.gestorCorreo = "evolution";
+        e.ejecutarSiempre = true;
+        e.wave = true;
+        e.animacion = true;
+        e.frecuencia = 15;
+        o.ficheroWav = "spirel.wav";
+        int intervalo = 0;
+        const auto pendiente = [](TBuzon& c) { c.agregar("C", "pop.c.es", "c", "cc", true); };
+        QCOMPARE(Guarda(r, o, tabla, m, copia, e, intervalo, pendiente, QStringLiteral("/usr/bin/pirel")),
+                 Guardado::Guardado);
+        QCOMPARE(intervalo, 15 * 60000);
+        QCOMPARE(m.actuales(4), 0);
+        QCOMPARE(tabla.numBuzones(), 3);
+        QCOMPARE(QString::fromUtf8(lee(fichero())), QString::fromUtf8(expande(R"([L]
+
+[L\Configuracion]
+"frecuencia"="15"
+"Hacer Sonido"="Wave"
+"Fichero Wav"="spirel.wav"
+"Gestor de Correo"="evolution"
+"Animacion"="Si"
+
+[L\Configuracion\Buzones]
+"Buzon1"="A"
+"Host1"="pop.a.es"
+"usuario1"="a"
+"Codigo1"="{c:ca}"
+"Chequear1"="Si"
+"Buzon2"="B"
+"Host2"="pop.b.es"
+"usuario2"="b"
+"Codigo2"="{c:cb}"
+"Chequear2"="No"
+"Buzon3"="C"
+"Host3"="pop.c.es"
+"usuario3"="c"
+"Codigo3"="{c:cc}"
+"Chequear3"="Si"
+"nBuzon"="3"
+
+[L\Version]
+"Numero"="2.0"
+
+)")));
+        QVERIFY(lee(autoarranque()).contains("\nExec=\"/usr/bin/pirel\"\n"));
+
+        // An existing wave file is taken; autostart off removes the entry.
+        e.ficheroWav = QFile::encodeName(fichero());
+        e.ejecutarSiempre = false;
+        QCOMPARE(Guarda(r, o, tabla, m, copia, e, intervalo, {}, QStringLiteral("/usr/bin/pirel")), Guardado::Guardado);
+        QCOMPARE(o.ficheroWav, QFile::encodeName(fichero()));
+        QVERIFY(!QFile::exists(autoarranque()));
+    }
+
+    void guardarSinBuzonesNoEscribeNada()
+    {
+        guarda(expande(kVersion2));
+        const QByteArray antes = lee(fichero());
+        Registro r(fichero());
+        TBuzon tabla, copia;
+        TMensaje m(tabla);
+        TOpciones o;
+        EleccionDialogo e;
+        e.frecuencia = 20;
+        e.beep = true;
+        int intervalo = 0;
+        QCOMPARE(Guarda(r, o, tabla, m, copia, e, intervalo, {}, QStringLiteral("/usr/bin/pirel")), Guardado::SinCambios);
+        QCOMPARE(lee(fichero()), antes);
+        QCOMPARE(o.hacerSonido, QByteArray("Beep"));
+        QCOMPARE(o.frecuencia, QByteArray("20"));
+    }
+
+    void autoarranqueQueNoSePuedeEscribir()
+    {
+        // A file where the folder should be fails for root as well.
+        QFile tapon(dir_->filePath(QStringLiteral("autostart")));
+        QVERIFY(tapon.open(QIODevice::WriteOnly));
+        tapon.close();
+        Registro r(fichero());
+        TBuzon tabla, copia;
+        copia.agregar("A", "pop.a.es", "a", "ca", true);
+        TMensaje m(tabla);
+        TOpciones o;
+        EleccionDialogo e;
+        e.ejecutarSiempre = true;
+        e.frecuencia = 5;
+        int intervalo = 0;
+        try {
+            Guarda(r, o, tabla, m, copia, e, intervalo, {}, QStringLiteral("/usr/bin/pirel"));
+            QFAIL("the log-on entry cannot be written");
+        } catch (const ErrorAlmacen& error) {
+            QCOMPARE(error.texto(), QStringLiteral("Failed to create key Run"));
+        }
+        QVERIFY2(lee(fichero()).contains("\"Animacion\"=\"No\""), "table, Numero and options are written first");
+
+        QFile::remove(fichero());
+        TOpciones primera;
+        try {
+            CargaAjustes(r, tabla, primera, QStringLiteral("/usr/bin/pirel"));
+            QFAIL("a first run whose log-on entry cannot be written reports it");
+        } catch (const ErrorAlmacen& error) {
+            QCOMPARE(error.texto(), QStringLiteral("Failed to create key Run"));
+        }
+        QCOMPARE(primera.animacion, QByteArray());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAjustes)
+#include "test_ajustes.moc"
