@@ -3,7 +3,10 @@
 #include "presentacion_grabada.h"
 #include "servidor_dovecot.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace pirel;
@@ -16,11 +19,18 @@ class TestDovecot : public QObject {
 
     ServidorDovecot servidor_;
 
-    QStringList ejecutaChequeo(const QByteArray& buzones, int* estado, QStringList* errores)
+    QStringList ejecutaChequeo(const QByteArray& buzones, int* estado, QStringList* errores,
+                               const QString& configuracion = QString())
     {
         QProcess p;
-        p.start(QCoreApplication::applicationDirPath() + "/pirel-chequeo",
-                {"--buzones", "-", "--puerto", QString::number(servidor_.puerto()), "--espera", "10"});
+        QStringList argumentos{"--puerto", QString::number(servidor_.puerto()), "--espera", "10"};
+        if (configuracion.isEmpty())
+            argumentos << "--buzones" << "-";
+        auto entorno = QProcessEnvironment::systemEnvironment();
+        if (!configuracion.isEmpty())
+            entorno.insert(QStringLiteral("XDG_CONFIG_HOME"), configuracion);
+        p.setProcessEnvironment(entorno);
+        p.start(QCoreApplication::applicationDirPath() + "/pirel-chequeo", argumentos);
         p.write(buzones);
         p.closeWriteChannel();
         if (!p.waitForFinished(30000))
@@ -118,6 +128,59 @@ private slots:
         QCOMPARE(errores.size(), 1);
         QVERIFY(errores[0].contains(u"línea 1"));
         QVERIFY(salida.isEmpty());
+    }
+
+    // A settings file written by hand with the single-mailbox layout of old versions.
+    void configuracionAntiguaMigradaYChequeada()
+    {
+        QTemporaryDir dir;
+        QDir().mkpath(dir.filePath(QStringLiteral("Ludaren")));
+        QFile f(dir.filePath(QStringLiteral("Ludaren/registro.reg")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        // "secreta" scrambled with the program's key.
+        f.write("Windows Registry Editor Version 5.00\r\n\r\n"
+                "[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion]\r\n"
+                "\"Host\"=\"127.0.0.1\"\r\n\"usuario\"=\"ana\"\r\n\"Codigo\"=\"210A351329012F\"\r\n"
+                "\"frecuencia\"=\"5\"\r\n\r\n"
+                "[HKEY_CURRENT_USER\\Software\\Ludaren\\Version]\r\n\"Numero\"=\"1.0\"\r\n");
+        f.close();
+        int estado = -1;
+        QStringList errores;
+        const QStringList salida = ejecutaChequeo({}, &estado, &errores, dir.path());
+        QCOMPARE(errores, QStringList());
+        QCOMPARE(salida, (QStringList{"Buzon 1 => Reunión del lunes: Ana Pérez", "Buzon 1 => Factura: facturas@ejemplo.org",
+                                      "Buzon 1 => Sin Asunto: Sin Remitente", "3 Mensajes"}));
+        QCOMPARE(estado, 0);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray migrado = f.readAll();
+        QVERIFY2(migrado.contains("\"nBuzon\"=\"1\"") && migrado.contains("\"Numero\"=\"2.0\"")
+                     && !migrado.contains("\"Host\"="),
+                 migrado.constData());
+        QVERIFY2(!QFile::exists(dir.filePath(QStringLiteral("autostart"))), "the checker adds no log-on entry");
+    }
+
+    void configuracionIlegible()
+    {
+        QTemporaryDir dir;
+        QDir().mkpath(dir.filePath(QStringLiteral("Ludaren")));
+        QFile f(dir.filePath(QStringLiteral("Ludaren/registro.reg")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("esto no es un registro\n");
+        f.close();
+        int estado = -1;
+        QStringList errores;
+        QStringList salida = ejecutaChequeo({}, &estado, &errores, dir.path());
+        QCOMPARE(estado, 3);
+        QCOMPARE(errores.size(), 1);
+        QVERIFY2(errores[0].contains(u"línea 1"), qPrintable(errores[0]));
+        QVERIFY(salida.isEmpty());
+
+        QTemporaryDir vacio;
+        salida = ejecutaChequeo({}, &estado, &errores, vacio.path());
+        QCOMPARE(estado, 3);
+        QVERIFY(!QFile::exists(vacio.filePath(QStringLiteral("autostart"))));
+        QCOMPARE(errores.size(), 1);
+        QVERIFY2(errores[0].contains(u"no está configurado"), qPrintable(errores[0]));
     }
 };
 
