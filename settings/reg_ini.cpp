@@ -154,7 +154,8 @@ void TRegMaquina::DeleteKey(const QString&, const QString& Ident)
 QString ComillasExec(const QString& programa)
 {
     QString r = QStringLiteral("\"");
-    for (const QChar c : QString(programa).replace(u'%', QStringLiteral("%%"))) {
+    const QString sinCodigos = QString(programa).replace(u'%', QStringLiteral("%%"));
+    for (const QChar c : sinCodigos) {
         if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
             r += u'\\';
         r += c;
