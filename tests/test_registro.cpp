@@ -241,6 +241,30 @@ private slots:
         }
     }
 
+    void dosProgramasNoPierdenEscrituras()
+    {
+        // Each writer adds its own values; without the lock one would write over the other's.
+        QList<pid_t> hijos;
+        for (const char* quien : {"a", "b"}) {
+            const pid_t hijo = ::fork();
+            if (hijo == 0) {
+                Registro propio(fichero());
+                TRegIniFile ini(propio, QStringLiteral("Software\\Ludaren"));
+                for (int i = 0; i < 40; ++i)
+                    ini.WriteString(QStringLiteral("Prueba"), QLatin1String(quien) + QString::number(i), "x");
+                ::_exit(0);
+            }
+            hijos << hijo;
+        }
+        for (pid_t hijo : hijos) {
+            int estado = -1;
+            ::waitpid(hijo, &estado, 0);
+            QCOMPARE(estado, 0);
+        }
+        Registro r(fichero());
+        QCOMPARE(r.lee().busca(QStringLiteral("HKEY_CURRENT_USER\\Software\\Ludaren\\Prueba"))->valores.size(), 80);
+    }
+
 private:
     static void GrabaEnRegistro(Registro& r)
     {
