@@ -3,6 +3,7 @@
 // nested event loop (so the program keeps answering) bounded each by Timeout, or
 // notification events in non-blocking mode, and every failure reported with a
 // WinSock code and its Spanish text.
+#include "error_texto.h"
 #include "transporte.h"
 
 #include <QByteArray>
@@ -31,13 +32,8 @@ public:
 
 // The conversion error that SConnect lets through for a port that is neither a
 // service name nor a number.
-class ErrorConversion {
-public:
-    explicit ErrorConversion(QString texto) : texto_(std::move(texto)) {}
-    const QString& texto() const { return texto_; }
-
-private:
-    QString texto_;
+class ErrorConversion : public ErrorTexto {
+    using ErrorTexto::ErrorTexto;
 };
 
 class TSockets : public QObject {

@@ -1,17 +1,14 @@
 #pragma once
-#include <QString>
+#include "error_texto.h"
+
+#include <QByteArray>
 
 namespace pirel {
 
 // A failure of the settings store, with the text the user is shown. It ends the
 // operation in progress; whatever was written before stays written.
-class ErrorAlmacen {
-public:
-    explicit ErrorAlmacen(QString texto) : texto_(std::move(texto)) {}
-    const QString& texto() const { return texto_; }
-
-private:
-    QString texto_;
+class ErrorAlmacen : public ErrorTexto {
+    using ErrorTexto::ErrorTexto;
 };
 
 // The text-to-integer conversion of stored numbers; throws the conversion error.

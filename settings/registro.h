@@ -3,6 +3,7 @@
 // under a lock, through a temporary file that replaces the old one only once it is
 // safely on disk; a file that cannot be parsed is reported and never written over.
 #include "archivo_registro.h"
+#include "error_texto.h"
 
 #include <QString>
 
@@ -33,13 +34,8 @@ private:
 void EscribeAtomico(const QString& fichero, const QByteArray& datos);
 
 // The disk refused the new contents; callers turn it into the store's own texts.
-class ErrorEscritura {
-public:
-    explicit ErrorEscritura(QString motivo) : motivo_(std::move(motivo)) {}
-    const QString& motivo() const { return motivo_; }
-
-private:
-    QString motivo_;
+class ErrorEscritura : public ErrorTexto {
+    using ErrorTexto::ErrorTexto;
 };
 
 }
