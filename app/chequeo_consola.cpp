@@ -108,8 +108,8 @@ std::optional<Argumentos> leeArgumentos(const QStringList& argumentos, QString* 
 
 bool leeBuzones(const QString& fichero, std::FILE* entrada, TBuzon* tabla, QString* error)
 {
-    QFile f;
-    const bool abierto = fichero == u"-" ? f.open(entrada, QIODevice::ReadOnly) : (f.setFileName(fichero), f.open(QIODevice::ReadOnly));
+    QFile f(fichero);
+    const bool abierto = fichero == u"-" ? f.open(entrada, QIODevice::ReadOnly) : f.open(QIODevice::ReadOnly);
     if (!abierto) {
         *error = QStringLiteral("No se puede leer %1: %2").arg(fichero, f.errorString());
         return false;

@@ -71,7 +71,7 @@ public:
     TSessionConnected OnSessionConnected;
     TErrorOccurred OnErrorOccurred;
 
-    int SocketHandle() const { return transporte_->descriptor() < 0 ? -1 : transporte_->descriptor(); }
+    int SocketHandle() const { return transporte_->descriptor(); }
 
     // Throws ErrorConversion for a port that is neither a service nor a number.
     void SConnect();

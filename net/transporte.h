@@ -11,7 +11,7 @@ class Transporte {
 public:
     virtual ~Transporte() = default;
 
-    // Negative when there is no socket.
+    // -1 when there is no socket.
     [[nodiscard]] virtual int descriptor() const = 0;
     // Creates a non-blocking TCP socket; 0 or an errno value.
     [[nodiscard]] virtual int abre() = 0;

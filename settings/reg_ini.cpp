@@ -30,6 +30,9 @@ TRegIniFile::TRegIniFile(Registro& registro, const QString& ruta)
     : registro_(registro)
     , base_(une(kRaiz, ruta))
 {
+    // Most opens find the key already there: no lock and no write for them.
+    if (registro_.lee().busca(base_))
+        return;
     try {
         registro_.modifica([&](ArchivoRegistro& a) { return a.crea(base_); });
     } catch (const ErrorEscritura&) {

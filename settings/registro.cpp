@@ -122,7 +122,12 @@ Registro::Registro(QString fichero)
 
 ArchivoRegistro Registro::lee() const
 {
-    return ArchivoRegistro::lee(leeFichero(fichero_), fichero_);
+    QByteArray datos = leeFichero(fichero_);
+    if (datos.isEmpty() || datos != leidos_) {
+        analizado_ = ArchivoRegistro::lee(datos, fichero_);
+        leidos_ = std::move(datos);
+    }
+    return analizado_;
 }
 
 void Registro::modifica(const std::function<bool(ArchivoRegistro&)>& cambio)

@@ -27,6 +27,9 @@ public:
 
 private:
     QString fichero_;
+    // The last contents parsed: a load reads the same small file a hundred times.
+    mutable QByteArray leidos_;
+    mutable ArchivoRegistro analizado_;
 };
 
 // Replaces `fichero` with `datos` so that a crash leaves the old or the new contents,
