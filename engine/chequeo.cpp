@@ -131,7 +131,10 @@ void Chequeo::vigilaPlazo()
 
 bool Chequeo::ordena(const QByteArray& orden, QByteArray* linea)
 {
-    Sockets1.SetText(orden);
+    // A server that has hung up is sent nothing more: the send would fail on its reset
+    // or not, as the timing goes, and the report with it.
+    if (!lector_.cerrada())
+        Sockets1.SetText(orden);
     lector_.inicia(espera);
     (void)lector_.linea(linea, kLineaMax);
     vigilaPlazo();
@@ -185,7 +188,8 @@ void Chequeo::conversa(int i)
 
 void Chequeo::recogeCabeceras(int i, int k)
 {
-    Sockets1.SetText("TOP " + QByteArray::number(k) + " 1\r\n");
+    if (!lector_.cerrada())
+        Sockets1.SetText("TOP " + QByteArray::number(k) + " 1\r\n");
     QByteArray respuesta;
     // After a failure the rest of the mailbox's answers are not waited for.
     if (!roto()) {

@@ -25,6 +25,8 @@ public:
 
     void CheckMail();
     void CierraSesion();
+    // The program is ending: whatever session was open counts as closed.
+    void terminaSesion() { chequeando_ = false; }
     [[nodiscard]] bool ConsumeTiempoAgotado();
     void Sockets1ErrorOccurred(TSockets* Sender, int Socket, int Error, const QByteArray& Msg);
 

@@ -36,7 +36,8 @@ public:
                 falla(1, QStringLiteral("el texto UTF-16 tiene un número impar de bytes"));
             QStringDecoder utf16(QStringDecoder::Utf16LE, QStringDecoder::Flag::Stateless);
             texto = utf16.decode(bytes.mid(2));
-            if (utf16.hasError())
+            // The decoder lets unpaired surrogates through; written back they would turn into '?'.
+            if (utf16.hasError() || !texto.isValidUtf16())
                 falla(1, QStringLiteral("el texto UTF-16 no es válido"));
             return partes(texto);
         }
@@ -296,7 +297,8 @@ ArchivoRegistro ArchivoRegistro::lee(const QByteArray& bytes, const QString& fic
             if (!leeComillas(dato, j, &texto) || j != dato.size())
                 lector.falla(numero, QStringLiteral("texto mal cerrado"));
             v.tipo = REG_SZ;
-            v.datos = ansi::deTexto(texto);
+            // Ends at a zero as the same text written in hex does, so it reads back the same.
+            v.datos = textoDeDatos(ansi::deTexto(texto), false);
         } else if (dato.startsWith(u"dword:", Qt::CaseInsensitive)) {
             bool ok = false;
             const QString cifras = dato.mid(6);
@@ -360,7 +362,8 @@ QByteArray ArchivoRegistro::escribe() const
             else if (v.tipo == REG_BINARY)
                 r += lineaHex(nombre + QStringLiteral("hex:"), v.datos);
             else
-                r += lineaHex(nombre + QStringLiteral("hex(%1):").arg(v.tipo, 0, 16), v.datos);
+                // The type is a DWORD: one past 7fffffff is written as the file has it, not negative.
+                r += lineaHex(nombre + QStringLiteral("hex(%1):").arg(static_cast<uint>(v.tipo), 0, 16), v.datos);
             r += u'\n';
         }
         r += u'\n';

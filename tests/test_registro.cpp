@@ -4,13 +4,21 @@
 #include "reg_ini.h"
 #include "registro.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,6 +49,126 @@ QString textoDeError(const std::function<void()>& f)
         return e.texto();
     }
     return {};
+}
+
+// Runs `f` in a child process and returns what it gave back; limits and mounts set in
+// the child die with it. The wait is bounded.
+QByteArray enHijo(const std::function<QByteArray()>& f)
+{
+    int tubo[2];
+    if (::pipe2(tubo, O_CLOEXEC) != 0)
+        return "pipe2: " + QByteArray(std::strerror(errno));
+    const pid_t hijo = ::fork();
+    if (hijo == 0) {
+        ::close(tubo[0]);
+        QByteArray r;
+        try {
+            r = f();
+        } catch (...) {
+            r = "unexpected exception";
+        }
+        for (qsizetype hecho = 0; hecho < r.size();) {
+            const ssize_t n = ::write(tubo[1], r.constData() + hecho, static_cast<size_t>(r.size() - hecho));
+            if (n <= 0)
+                break;
+            hecho += n;
+        }
+        ::_exit(0);
+    }
+    ::close(tubo[1]);
+    QByteArray salida;
+    QDeadlineTimer plazo(20000);
+    for (;;) {
+        pollfd p{tubo[0], POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(qMax<qint64>(0, plazo.remainingTime()))) <= 0) {
+            ::kill(hijo, SIGKILL);
+            salida += "\n(the child did not finish)";
+            break;
+        }
+        char buf[4096];
+        const ssize_t n = ::read(tubo[0], buf, sizeof buf);
+        if (n <= 0)
+            break;
+        salida.append(buf, n);
+    }
+    ::close(tubo[0]);
+    ::waitpid(hijo, nullptr, 0);
+    return salida;
+}
+
+QStringList enCarpeta(const QString& carpeta)
+{
+    return QDir(carpeta).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// Settings are written, then `llena` leaves no room for more (false: it could not), and
+// three changes that do not fit are tried. The answer, a line each: what the store's
+// change, a changed value and a new key reported, whether the file kept its bytes, and
+// what the folder holds.
+QByteArray escriturasQueNoCaben(const QString& fichero, const std::function<bool()>& llena)
+{
+    Registro r(fichero);
+    TRegIniFile ini(r, QStringLiteral("Software\\Ludaren"));
+    ini.WriteString(QStringLiteral("Configuracion"), QStringLiteral("frecuencia"), "5");
+    ini.WriteString(QStringLiteral("Version"), QStringLiteral("Numero"), "2.0");
+    const QByteArray antes = contenido(fichero);
+    if (!llena())
+        return "no room could not be made";
+    const QByteArray grande(64 * 1024, 'g');
+    QStringList informe;
+    try {
+        r.modifica([&](ArchivoRegistro& a) {
+            a.busca(QStringLiteral("HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion"))
+                ->pon({QStringLiteral("Grande"), REG_SZ, grande});
+            return true;
+        });
+        informe << QStringLiteral("written");
+    } catch (const ErrorEscritura& e) {
+        informe << e.texto();
+    }
+    informe << textoDeError([&] { ini.WriteString(QStringLiteral("Configuracion"), QStringLiteral("Grande"), grande); });
+    informe << textoDeError([&] { ini.WriteString(QStringLiteral("Nueva"), QStringLiteral("Grande"), grande); });
+    informe << (contenido(fichero) == antes && !antes.isEmpty() ? QStringLiteral("same bytes") : QStringLiteral("changed"));
+    informe << enCarpeta(QFileInfo(fichero).absolutePath()).join(u',');
+    return informe.join(u'\n').toUtf8();
+}
+
+QByteArray esperadoSinSitio(int error)
+{
+    return QStringList{QString::fromLocal8Bit(std::strerror(error)), QStringLiteral("Failed to set data for 'Grande'"),
+                       QStringLiteral("Failed to create key Nueva"), QStringLiteral("same bytes"),
+                       QStringLiteral("registro.reg,registro.reg.lock")}
+        .join(u'\n')
+        .toUtf8();
+}
+
+// The settings file as the program writes it, and the same settings as Windows exports
+// them in UTF-16; both end in lines of every kind.
+QByteArray ficheroValido()
+{
+    return "Windows Registry Editor Version 5.00\n\n"
+           "[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion]\n"
+           "\"frecuencia\"=\"5\"\n"
+           "\"Titulo\"=\"Electr\xC3\xB3nico \xE2\x82\xAC\"\n"
+           "\"Dos lineas\"=hex(1):61,00,0d,00,0a,00,62,00,00,00\n"
+           "\"Numero\"=dword:0000000a\n\n"
+           "[HKEY_CURRENT_USER\\Software\\Ludaren\\Version]\n"
+           "\"Numero\"=\"2.0\"\n\n";
+}
+
+QByteArray enUtf16(const QByteArray& utf8)
+{
+    QByteArray r("\xFF\xFE");
+    for (const QChar c : QString::fromUtf8(utf8).replace(u"\n", u"\r\n"))
+        r.append(static_cast<char>(c.unicode() & 0xFF)).append(static_cast<char>(c.unicode() >> 8));
+    return r;
+}
+
+// The bytes up to the first `marca`, plus `mas` bytes of it.
+QByteArray hasta(const QByteArray& datos, const QByteArray& marca, qsizetype mas)
+{
+    const qsizetype donde = datos.indexOf(marca);
+    return donde < 0 ? QByteArray() : datos.left(donde + mas);
 }
 
 }
@@ -263,6 +391,134 @@ private slots:
         }
         Registro r(fichero());
         QCOMPARE(r.lee().busca(QStringLiteral("HKEY_CURRENT_USER\\Software\\Ludaren\\Prueba"))->valores.size(), 80);
+    }
+
+    void discoLlenoNoPierdeElFichero()
+    {
+        // A file size limit fails writes as a full disk does, and needs no privileges.
+        const QByteArray limite = enHijo([&] {
+            return escriturasQueNoCaben(fichero(), [] {
+                std::signal(SIGXFSZ, SIG_IGN);
+                const rlimit tope{4096, 4096};
+                return ::setrlimit(RLIMIT_FSIZE, &tope) == 0;
+            });
+        });
+        QCOMPARE(limite, esperadoSinSitio(EFBIG));
+        QCOMPARE(enCarpeta(fichero().section(u'/', 0, -2)), (QStringList{"registro.reg", "registro.reg.lock"}));
+
+        // A really full file system, where one can be mounted in a namespace of the child's own.
+        QDir(dir_.filePath(QStringLiteral("Ludaren"))).removeRecursively();
+        const QString carpeta = dir_.filePath(QStringLiteral("Ludaren"));
+        QVERIFY(QDir().mkpath(carpeta));
+        bool montado = false;
+        const QByteArray lleno = enHijo([&] {
+            const QByteArray ruta = QFile::encodeName(carpeta);
+            montado = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0
+                && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+                && ::mount("pirel", ruta.constData(), "tmpfs", 0, "size=16k,mode=0700") == 0;
+            if (!montado)
+                return QByteArray("no tmpfs");
+            return escriturasQueNoCaben(fichero(), [] { return true; });
+        });
+        if (lleno == "no tmpfs")
+            qInfo("no tmpfs could be mounted here: the file size limit stood for the full disk");
+        else
+            QCOMPARE(lleno, esperadoSinSitio(ENOSPC));
+        QCOMPARE(enCarpeta(carpeta), QStringList());
+    }
+
+    void unaCarpetaEnLugarDelFicheroAlEscribir()
+    {
+        // Already there: nothing is written and the folder keeps what it holds.
+        pon(fichero() + QStringLiteral("/dentro"), "algo");
+        Registro r(fichero());
+        QVERIFY(textoDeError([&] { GrabaEnRegistro(r); }).contains(QStringLiteral("no es un fichero normal")));
+        QCOMPARE(contenido(fichero() + QStringLiteral("/dentro")), QByteArray("algo"));
+        QCOMPARE(enCarpeta(fichero().section(u'/', 0, -2)), (QStringList{"registro.reg", "registro.reg.lock"}));
+
+        // Put there between the read and the write, by someone else.
+        QDir(fichero()).removeRecursively();
+        GrabaEnRegistro(r);
+        const QByteArray antes = contenido(fichero());
+        QString error;
+        try {
+            r.modifica([&](ArchivoRegistro& a) {
+                QFile::remove(fichero());
+                pon(fichero() + QStringLiteral("/dentro"), antes);
+                a.crea(QStringLiteral("HKEY_CURRENT_USER\\Software\\Ludaren\\Otra"));
+                return true;
+            });
+        } catch (const ErrorEscritura& e) {
+            error = e.texto();
+        }
+        QCOMPARE(error, QString::fromLocal8Bit(std::strerror(EISDIR)));
+        QVERIFY(QFileInfo(fichero()).isDir());
+        QCOMPARE(contenido(fichero() + QStringLiteral("/dentro")), antes);
+        QCOMPARE(enCarpeta(fichero().section(u'/', 0, -2)), (QStringList{"registro.reg", "registro.reg.lock"}));
+    }
+
+    void ficheroCortadoSeDetecta_data()
+    {
+        QTest::addColumn<QByteArray>("datos");
+        QTest::addColumn<QString>("motivo");
+        const QByteArray utf8 = ficheroValido();
+        const QByteArray utf16 = enUtf16(utf8);
+        QTest::newRow("inside a key name") << hasta(utf8, "Ludaren\\Configuracion]", 4)
+                                           << QStringLiteral("(línea 3): clave mal cerrada");
+        QTest::newRow("inside a text value") << hasta(utf8, "\"5\"", 2) << QStringLiteral("(línea 4): texto mal cerrado");
+        QTest::newRow("inside a value name") << hasta(utf8, "Dos lineas", 4)
+                                             << QStringLiteral("(línea 6): nombre de valor mal escrito");
+        QTest::newRow("after a comma of a hex list") << hasta(utf8, "0d,", 3)
+                                                     << QStringLiteral("(línea 6): byte hexadecimal mal escrito");
+        QTest::newRow("inside a UTF-8 character") << hasta(utf8, "\xE2\x82", 2)
+                                                  << QStringLiteral("(línea 5): el texto no es UTF-8 válido");
+        QTest::newRow("UTF-16 inside a code unit") << hasta(utf16, QByteArray("5\0\"\0", 4), 1)
+                                                   << QStringLiteral("(línea 1): el texto UTF-16 tiene un número impar de bytes");
+        QTest::newRow("UTF-16 between code units") << hasta(utf16, QByteArray("5\0\"\0", 4), 2)
+                                                   << QStringLiteral("(línea 4): texto mal cerrado");
+        QTest::newRow("UTF-16 whole with a stray byte") << utf16 + 'x'
+                                                        << QStringLiteral("(línea 1): el texto UTF-16 tiene un número impar de bytes");
+        QTest::newRow("UTF-16 mark and one byte") << QByteArray("\xFF\xFE\x00", 3)
+                                                  << QStringLiteral("(línea 1): el texto UTF-16 tiene un número impar de bytes");
+    }
+    void ficheroCortadoSeDetecta()
+    {
+        QFETCH(QByteArray, datos);
+        QFETCH(QString, motivo);
+        QVERIFY(!datos.isEmpty());
+        pon(fichero(), datos);
+        Registro r(fichero());
+        const QString error = textoDeError([&] { (void)r.lee(); });
+        QVERIFY2(error.contains(fichero()) && error.contains(motivo) && error.endsWith(QStringLiteral("No se ha modificado.")),
+                 qPrintable(error));
+        QCOMPARE(textoDeError([&] { GrabaEnRegistro(r); }), error);
+        QCOMPARE(contenido(fichero()), datos);
+        QCOMPARE(enCarpeta(fichero().section(u'/', 0, -2)), (QStringList{"registro.reg", "registro.reg.lock"}));
+    }
+
+    void cadaCorteSeLeeOSeDeja()
+    {
+        // Every cut of a valid file either still reads or is refused, naming the file and a
+        // line, and then never written over.
+        int rechazados = 0, leidos = 0;
+        for (const QByteArray& entero : {ficheroValido(), enUtf16(ficheroValido())}) {
+            for (qsizetype n = 1; n < entero.size(); ++n) {
+                const QByteArray datos = entero.left(n);
+                pon(fichero(), datos);
+                Registro r(fichero());
+                const QString error = textoDeError([&] { (void)r.lee(); });
+                if (error.isEmpty()) {
+                    ++leidos;
+                    continue;
+                }
+                ++rechazados;
+                QVERIFY2(error.contains(fichero()) && error.contains(QStringLiteral("(línea ")), qPrintable(error));
+                QCOMPARE(textoDeError([&] { GrabaEnRegistro(r); }), error);
+                QCOMPARE(contenido(fichero()), datos);
+            }
+        }
+        QCOMPARE(enCarpeta(fichero().section(u'/', 0, -2)), (QStringList{"registro.reg", "registro.reg.lock"}));
+        qInfo("%d cuts refused, %d still read", rechazados, leidos);
     }
 
 private:

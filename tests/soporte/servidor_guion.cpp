@@ -125,6 +125,32 @@ void ServidorGuion::atiende()
     hecho_ = true;
 }
 
+bool ServidorGuion::enviaSinBloquear(int fd, const QByteArray& datos, int ms)
+{
+    qsizetype hecho = 0;
+    auto limite = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (hecho < datos.size()) {
+        if (parar_)
+            return false;
+        const ssize_t n = ::send(fd, datos.constData() + hecho, static_cast<size_t>(datos.size() - hecho),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            hecho += n;
+            limite = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        if (std::chrono::steady_clock::now() > limite)
+            return false;
+        pollfd p{fd, POLLOUT, 0};
+        ::poll(&p, 1, 20);
+        if (p.revents & (POLLERR | POLLHUP))
+            return false;
+    }
+    return true;
+}
+
 bool ServidorGuion::leeLinea(int fd, QByteArray* linea, int ms)
 {
     const auto limite = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -172,6 +198,21 @@ void ServidorGuion::sigue(int fd, int numero, const Guion& guion)
             break;
         case Guion::Paso::Cierra:
             return;
+        case Guion::Paso::Repite:
+            for (qint64 k = 0; k < paso.veces; ++k)
+                if (!enviaSinBloquear(fd, paso.datos, 10000))
+                    return;
+            break;
+        case Guion::Paso::SinFin:
+            while (enviaSinBloquear(fd, paso.datos, 10000)) {
+            }
+            return;
+        case Guion::Paso::Escucha: {
+            QByteArray linea;
+            while (leeLinea(fd, &linea, 10000))
+                anota(linea);
+            return;
+        }
         case Guion::Paso::Espera: {
             QByteArray linea;
             if (!leeLinea(fd, &linea, 10000)) {

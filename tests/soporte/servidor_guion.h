@@ -14,9 +14,10 @@ namespace pirel::prueba {
 class Guion {
 public:
     struct Paso {
-        enum Tipo { Envia, Espera, Pausa, Goteo, Cierra } tipo;
+        enum Tipo { Envia, Espera, Pausa, Goteo, Cierra, Repite, SinFin, Escucha } tipo;
         QByteArray datos;
         int ms = 0;
+        qint64 veces = 0;
     };
 
     Guion& S(const QByteArray& datos) { return agrega({Paso::Envia, datos}); }
@@ -25,6 +26,13 @@ public:
     Guion& pausa(int ms) { return agrega({Paso::Pausa, {}, ms}); }
     Guion& goteo(const QByteArray& datos, int msPorByte) { return agrega({Paso::Goteo, datos, msPorByte}); }
     Guion& cierra() { return agrega({Paso::Cierra, {}}); }
+    // `trozo` sent `veces` times in a row. These sends never wait on a client that has
+    // hung up or stopped reading: the step ends instead.
+    Guion& repite(const QByteArray& trozo, qint64 veces) { return agrega({Paso::Repite, trozo, 0, veces}); }
+    // `trozo` over and over until the client hangs up.
+    Guion& sinFin(const QByteArray& trozo) { return agrega({Paso::SinFin, trozo}); }
+    // Takes whatever the client sends, unjudged but recorded, until it hangs up.
+    Guion& escucha() { return agrega({Paso::Escucha, {}}); }
 
     // Greeting, USER and PASS accepted.
     static Guion entrada(const QByteArray& usuario = "pepe", const QByteArray& clave = "secreta",
@@ -64,6 +72,8 @@ private:
     void atiende();
     void sigue(int fd, int numero, const Guion& guion);
     bool leeLinea(int fd, QByteArray* linea, int ms);
+    // False once the client is gone, has read nothing for `ms`, or the server stops.
+    bool enviaSinBloquear(int fd, const QByteArray& datos, int ms);
     void falla(const QString& texto);
 
     QList<Guion> guiones_;

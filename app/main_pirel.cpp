@@ -1,0 +1,27 @@
+#include "pirel.h"
+#include "recursos.h"
+
+#include <QApplication>
+#include <QTimer>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("pirel"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Ludaren Electrónico"));
+    QApplication::setDesktopFileName(QStringLiteral("ludaren-electronico"));
+    QApplication::setWindowIcon(pirel::IconoSvg(QStringLiteral(":/iconos/ludaren-electronico.svg")));
+    // Only the tray icon lives on: closing the help or a notice must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    pirel::TPirel pirel;
+    if (!pirel.FormCreate())
+        return 0;
+    // For tests that aim the program at a POP3 server of their own on another port.
+    if (const QByteArray puerto = qgetenv("PIREL_PUERTO_POP3"); !puerto.isEmpty())
+        pirel.chequeo->puerto = puerto;
+    QTimer::singleShot(0, &pirel, [&pirel] { pirel.FormShow(); });
+    const int salida = QApplication::exec();
+    pirel.FormDestroy();
+    return salida;
+}

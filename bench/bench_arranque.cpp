@@ -1,0 +1,110 @@
+// The tray program on a private X server with an XEmbed tray: start-up until the icon
+// is docked, resident memory after the first check, and wake-ups while idle.
+#include "clave.h"
+#include "entorno_x.h"
+#include "servidor_guion.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace pirel::prueba;
+
+namespace {
+
+constexpr int kArranques = 5;
+constexpr int kSegundosQuieto = 30;
+constexpr int kAsentarse = 35;
+
+long campo(const QString& fichero, const QByteArray& nombre)
+{
+    QFile f(fichero);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& linea : f.readAll().split('\n'))
+        if (linea.startsWith(nombre + ':'))
+            return linea.mid(nombre.size() + 1).trimmed().split(' ').first().toLong();
+    return 0;
+}
+
+// Context switches of every thread: each one is the process waking up.
+long despertares(qint64 pid)
+{
+    long total = 0;
+    const QString tareas = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString& t : QDir(tareas).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString status = tareas + u'/' + t + QStringLiteral("/status");
+        total += campo(status, "voluntary_ctxt_switches") + campo(status, "nonvoluntary_ctxt_switches");
+    }
+    return total;
+}
+
+QString configura(const QTemporaryDir& dir)
+{
+    QDir().mkpath(dir.filePath(QStringLiteral("Ludaren")));
+    QFile f(dir.filePath(QStringLiteral("Ludaren/registro.reg")));
+    f.open(QIODevice::WriteOnly);
+    f.write("Windows Registry Editor Version 5.00\n\n"
+            "[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion]\n\"frecuencia\"=\"60\"\n\"Animacion\"=\"No\"\n\n"
+            "[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion\\Buzones]\n"
+            "\"Buzon1\"=\"Casa\"\n\"Host1\"=\"127.0.0.1\"\n\"usuario1\"=\"pepe\"\n\"Codigo1\"=\""
+            + pirel::CodificaClave("secreta") + "\"\n\"Chequear1\"=\"Si\"\n\"nBuzon\"=\"1\"\n\n"
+            "[HKEY_CURRENT_USER\\Software\\Ludaren\\Version]\n\"Numero\"=\"2.0\"\n");
+    return dir.path();
+}
+
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    EntornoX x;
+    QString error;
+    if (!x.arranca(&error) || !x.arrancaBandeja()) {
+        std::fprintf(stderr, "sin escritorio de prueba: %s\n", qUtf8Printable(error));
+        return 1;
+    }
+    QTemporaryDir dir;
+    const QString configuracion = configura(dir);
+    std::vector<double> arranques;
+    long memoria = 0, quieto = 0;
+    for (int n = 0; n < kArranques; ++n) {
+        ServidorGuion servidor({Guion::entrada().stat(0).quit()});
+        QProcessEnvironment entorno = x.entornoPrograma();
+        entorno.insert(QStringLiteral("XDG_CONFIG_HOME"), configuracion);
+        entorno.insert(QStringLiteral("PIREL_PUERTO_POP3"), QString::number(servidor.puerto()));
+        QProcess programa;
+        programa.setProcessEnvironment(entorno);
+        programa.setProcessChannelMode(QProcess::ForwardedChannels);
+        QElapsedTimer t;
+        t.start();
+        programa.start(QCoreApplication::applicationDirPath() + QStringLiteral("/pirel"));
+        EsperaA([&] { return x.ventanas(QStringLiteral("pirel")).size() == 1; });
+        arranques.push_back(t.nsecsElapsed() / 1e6);
+        servidor.termina();
+        if (n == kArranques - 1) {
+            // Qt's pooled threads end 30 s after their last task: one wake-up that is not idling.
+            QThread::sleep(kAsentarse);
+            const QString status = QStringLiteral("/proc/%1/status").arg(programa.processId());
+            memoria = campo(status, "VmRSS");
+            const long antes = despertares(programa.processId());
+            QThread::sleep(kSegundosQuieto);
+            quieto = despertares(programa.processId()) - antes;
+        }
+        Termina(programa);
+    }
+    std::sort(arranques.begin(), arranques.end());
+    std::printf("arranque hasta el icono en la bandeja: %.0f ms (mediana de %d; %.0f a %.0f)\n",
+                arranques[arranques.size() / 2], kArranques, arranques.front(), arranques.back());
+    std::printf("memoria residente tras el primer chequeo: %.1f MB (objetivo < 40 MB)\n", memoria / 1024.0);
+    std::printf("despertares en reposo: %ld en %d s, %.1f por minuto (objetivo: ninguno entre chequeos)\n", quieto,
+                kSegundosQuieto, quieto * 60.0 / kSegundosQuieto);
+    return 0;
+}

@@ -1,0 +1,236 @@
+#include "entradas.h"
+
+#include "archivo_registro.h"
+#include "chequeo.h"
+#include "clave.h"
+#include "error_almacen.h"
+#include "lectura.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace pirel::fuzz {
+namespace {
+
+// A broken invariant must stop the run where it happens, in the fuzzer and in the replay alike.
+void exige(bool condicion, const char* que)
+{
+    if (condicion)
+        return;
+    std::fprintf(stderr, "invariante rota: %s\n", que);
+    std::abort();
+}
+
+QByteArray bytes(const std::uint8_t* datos, std::size_t tamano)
+{
+    return QByteArray(reinterpret_cast<const char*>(datos), static_cast<qsizetype>(tamano));
+}
+
+// The socket component starts timers, which need an application object; one is kept
+// for the whole run, never destroyed, since the fuzzer ends the process from anywhere.
+void aseguraAplicacion()
+{
+    if (QCoreApplication::instance())
+        return;
+    static int argc = 1;
+    static char nombre[] = "fuzz";
+    static char* argv[] = {nombre, nullptr};
+    static QCoreApplication* aplicacion = new QCoreApplication(argc, argv);
+    (void)aplicacion;
+}
+
+// A server that answers at once with its bytes, cut into the pieces it chooses, and
+// then closes. Each connection, in order, gets its own share of the bytes.
+class TransporteFalso final : public Transporte {
+public:
+    TransporteFalso(QList<QByteArray> conexiones, QByteArray trozos)
+        : conexiones_(std::move(conexiones))
+        , trozos_(std::move(trozos))
+    {
+    }
+
+    int descriptor() const override { return abierto_ ? kDescriptor : -1; }
+    int abre() override
+    {
+        abierto_ = true;
+        ++conexion_;
+        posicion_ = 0;
+        return 0;
+    }
+    int conecta(const sockaddr_in&) override { return 0; }
+    int resultadoConexion() override { return 0; }
+    qint64 envia(const char*, qint64 longitud) override
+    {
+        exige(abierto_, "nothing is sent without a connection");
+        return longitud;
+    }
+    qint64 recibe(char* datos, qint64 longitud, bool mirar) override
+    {
+        exige(abierto_, "nothing is received without a connection");
+        const QByteArray servidor = conexiones_.value(conexion_ - 1);
+        qint64 n = std::min(longitud, servidor.size() - posicion_);
+        if (!trozos_.isEmpty()) {
+            const auto trozo = static_cast<unsigned char>(trozos_[siguiente_ % trozos_.size()]);
+            if (trozo != 0)
+                n = std::min<qint64>(n, trozo);
+        }
+        if (n > 0)
+            std::memcpy(datos, servidor.constData() + posicion_, static_cast<std::size_t>(n));
+        if (!mirar) {
+            posicion_ += n;
+            ++siguiente_;
+        }
+        return n;
+    }
+    int cierra() override
+    {
+        abierto_ = false;
+        return 0;
+    }
+
+private:
+    static constexpr int kDescriptor = 1000;
+
+    QList<QByteArray> conexiones_;
+    qsizetype conexion_ = 0;
+    qint64 posicion_ = 0;
+    // Sizes of the successive pieces, used in turn; 0 stands for as much as fits.
+    QByteArray trozos_;
+    qsizetype siguiente_ = 0;
+    bool abierto_ = false;
+};
+
+class PresentacionMuda final : public Presentacion {
+public:
+    void caja(const QString&, const QString&) override {}
+    void termina() override {}
+    void cajaError(const QString&) override {}
+    void dialogo(const QString&) override {}
+    void icono(Bandera) override {}
+    void consejo(const QString&) override {}
+    void muestraAviso(const QString&, const QStringList&) override {}
+    void pitido() override {}
+    void reproduce(const QByteArray&) override {}
+};
+
+}
+
+// The first byte shapes the run: its low three bits say how many piece sizes follow it,
+// bit 3 adds a second mailbox, whose server gets what follows the first one's share of
+// as many bytes as the next two say (big-endian), and bit 4 asks for the notice.
+void fuzzRespuestas(const std::uint8_t* datos, std::size_t tamano)
+{
+    if (tamano == 0)
+        return;
+    aseguraAplicacion();
+    const QByteArray entrada = bytes(datos, tamano);
+    const auto forma = static_cast<std::uint8_t>(entrada[0]);
+    const bool dosBuzones = forma & 8;
+    const QByteArray trozos = entrada.mid(1, forma & 7);
+    QByteArray resto = entrada.mid(1 + trozos.size());
+    QList<QByteArray> conexiones;
+    if (dosBuzones) {
+        const QByteArray cabeza = resto.left(2);
+        resto.remove(0, cabeza.size());
+        qsizetype parte = 0;
+        for (const char c : cabeza)
+            parte = parte * 256 + static_cast<unsigned char>(c);
+        conexiones << resto.left(parte);
+        resto.remove(0, qMin(parte, resto.size()));
+    }
+    conexiones << resto;
+
+    PresentacionMuda presentacion;
+    TSockets sockets(nullptr, &presentacion, std::make_unique<TransporteFalso>(conexiones, trozos));
+    TBuzon buzones;
+    buzones.agregar("Casa", "127.0.0.1", "pepe", "secreta", true);
+    if (dosBuzones)
+        buzones.agregar("Trabajo", "127.0.0.1", "luis", "otra", true);
+    TMensaje mensajes(buzones);
+    TOpciones opciones;
+    opciones.animacion = (forma & 16) ? "Si" : "No";
+    Chequeo chequeo(sockets, buzones, mensajes, opciones, presentacion);
+    chequeo.puerto = "110";
+    // The fake never makes a call wait, so the time-out only bounds a reply that keeps coming.
+    chequeo.espera = 1;
+
+    chequeo.CheckMail();
+
+    exige(mensajes.numCabeceras() >= 0 && mensajes.numCabeceras() <= kMaxCabeceras, "header count within 0..255");
+    for (int n = 1; n <= mensajes.numCabeceras(); ++n)
+        exige(mensajes.cabecera(n).size() <= TMensaje::kLinea, "header line of 255 bytes at most");
+    exige(!chequeo.chequeando(), "no check in progress after the cycle");
+    exige(sockets.SocketHandle() == -1, "the connection closed after the cycle");
+    const QByteArray& sello = chequeo.sello();
+    exige(sello.isEmpty() || sello.endsWith('>'), "a time stamp ends with '>'");
+}
+
+void fuzzSello(const std::uint8_t* datos, std::size_t tamano)
+{
+    const QByteArray linea = bytes(datos, tamano);
+
+    const QByteArray sello = ExtraeSello(linea);
+    if (!sello.isEmpty()) {
+        exige(linea.endsWith(sello), "the time stamp ends the line");
+        exige(sello.startsWith('<') || sello == linea, "the time stamp starts at '<' or is the whole line");
+        exige(sello.endsWith('>'), "the time stamp ends with '>'");
+    }
+
+    const int cuenta = LeeCuenta(linea);
+    exige(cuenta == -1 || linea.contains(QByteArray::number(qAbs(static_cast<qint64>(cuenta)))),
+          "a message count is read from digits of the line");
+
+    exige(!PrimeraLinea(linea).contains('\r'), "the first line holds no CR");
+    exige(EmpiezaPor(linea, linea.left(3).toLower()), "a line starts with its own beginning in any case");
+
+    const QByteArray cabecera = LineaCabecera("Casa", linea);
+    exige(cabecera.startsWith("Casa => "), "a header line starts with the mailbox name");
+    for (const char c : cabecera.mid(8))
+        exige(static_cast<unsigned char>(c) >= ' ' && c != 0x7F, "a header line holds no control characters");
+}
+
+void fuzzClave(const std::uint8_t* datos, std::size_t tamano)
+{
+    const QByteArray codigo = bytes(datos, tamano);
+
+    const QByteArray clave = DecodificaClave(codigo);
+    exige(clave.size() == codigo.size() / 2, "one character for every two digits");
+
+    // Any bytes stored as a password come back as they were.
+    const QByteArray codificado = CodificaClave(codigo);
+    exige(codificado.size() == codigo.size() * 2, "two digits for every character");
+    exige(DecodificaClave(codificado) == codigo, "a scrambled password unscrambles to itself");
+
+    // A text written the way CodificaClave writes comes back unchanged.
+    const bool canonico = codigo.size() % 2 == 0
+        && std::all_of(codigo.begin(), codigo.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
+    if (canonico)
+        exige(CodificaClave(clave) == codigo, "upper-case hexadecimal scrambles back to itself");
+}
+
+void fuzzRegistro(const std::uint8_t* datos, std::size_t tamano)
+{
+    const QString fichero = QStringLiteral("fuzz.reg");
+    ArchivoRegistro archivo;
+    try {
+        archivo = ArchivoRegistro::lee(bytes(datos, tamano), fichero);
+    } catch (const ErrorAlmacen&) {
+        return;
+    }
+    const QByteArray escrito = archivo.escribe();
+    QByteArray reescrito;
+    try {
+        reescrito = ArchivoRegistro::lee(escrito, fichero).escribe();
+    } catch (const ErrorAlmacen& error) {
+        std::fprintf(stderr, "%s\n", qUtf8Printable(error.texto()));
+        exige(false, "what the program writes it reads again");
+    }
+    exige(reescrito == escrito, "a file written and read again is written the same");
+}
+
+}

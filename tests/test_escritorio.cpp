@@ -1,0 +1,138 @@
+// The real program on a real X server with an XEmbed tray, checking a scripted POP3
+// server: the icon appears (also when the tray comes later or restarts), follows the
+// check, opens its menu with the right button, and "Salir" ends it with status 0.
+#include "clave.h"
+#include "entorno_x.h"
+#include "servidor_guion.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace pirel::prueba;
+using pirel::prueba::Guion;
+using pirel::prueba::ServidorGuion;
+
+class TestEscritorio : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    EntornoX x_;
+    QString artefactos_;
+
+    QStringList ventanas(const QString& clase) const { return x_.ventanas(clase); }
+    bool arrancaBandeja() { return x_.arrancaBandeja(); }
+    QImage captura(const QString& ventana, const QString& nombre) const
+    {
+        QByteArray png;
+        Orden(QStringLiteral("/usr/bin/import"), {"-window", ventana, "png:-"}, x_.entorno(), &png);
+        QImage imagen = QImage::fromData(png, "PNG");
+        if (!nombre.isEmpty())
+            imagen.save(artefactos_ + u'/' + nombre);
+        return imagen;
+    }
+    void capturaPantalla(const QString& nombre) const
+    {
+        Orden(QStringLiteral("/usr/bin/import"), {"-window", "root", artefactos_ + u'/' + nombre}, x_.entorno());
+    }
+    QProcessEnvironment entornoPirel(const QString& configuracion, quint16 puerto) const
+    {
+        QProcessEnvironment e = x_.entornoPrograma();
+        e.insert(QStringLiteral("XDG_CONFIG_HOME"), configuracion);
+        e.insert(QStringLiteral("PIREL_PUERTO_POP3"), QString::number(puerto));
+        return e;
+    }
+    QString configura(const QString& nombre)
+    {
+        const QString carpeta = dir_.filePath(nombre);
+        QDir().mkpath(carpeta + QStringLiteral("/Ludaren"));
+        QFile f(carpeta + QStringLiteral("/Ludaren/registro.reg"));
+        f.open(QIODevice::WriteOnly);
+        f.write("Windows Registry Editor Version 5.00\n\n"
+                "[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion]\n\"frecuencia\"=\"60\"\n\"Animacion\"=\"No\"\n"
+                "\"Hacer Sonido\"=\"\"\n\n"
+                "[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion\\Buzones]\n"
+                "\"Buzon1\"=\"Casa\"\n\"Host1\"=\"127.0.0.1\"\n\"usuario1\"=\"pepe\"\n\"Codigo1\"=\""
+                + pirel::CodificaClave("secreta") + "\"\n\"Chequear1\"=\"Si\"\n\"nBuzon\"=\"1\"\n\n"
+                "[HKEY_CURRENT_USER\\Software\\Ludaren\\Version]\n\"Numero\"=\"2.0\"\n");
+        return carpeta;
+    }
+    QString pirel() const { return QCoreApplication::applicationDirPath() + QStringLiteral("/pirel"); }
+
+private slots:
+    void initTestCase()
+    {
+        for (const char* necesario : {"Xvfb", "trayer", "xdotool", "xdpyinfo"})
+            QVERIFY2(!QStandardPaths::findExecutable(QLatin1String(necesario)).isEmpty(),
+                     qPrintable(QStringLiteral("%1 is missing: run tools/instalar").arg(QLatin1String(necesario))));
+        QVERIFY2(QFile::exists(QStringLiteral("/usr/bin/import")), "ImageMagick is missing: run tools/instalar");
+        artefactos_ = QCoreApplication::applicationDirPath() + QStringLiteral("/../artefactos");
+        QDir().mkpath(artefactos_);
+
+        QString error;
+        QVERIFY2(x_.arranca(&error), qPrintable(error));
+    }
+
+    void iconoMenuYSalida()
+    {
+        QVERIFY(arrancaBandeja());
+        ServidorGuion servidor({Guion::entrada().pausa(400).stat(2).top(1, "Hola", "Ana").top(2, "Cena", "Eva").quit()});
+        QProcess programa;
+        programa.setProcessChannelMode(QProcess::ForwardedChannels);
+        programa.setProcessEnvironment(entornoPirel(configura(QStringLiteral("uno")), servidor.puerto()));
+        programa.start(pirel());
+        QVERIFY2(EsperaA([this] { return ventanas(QStringLiteral("pirel")).size() == 1; }),
+                 "the icon did not appear in the tray");
+        const QString icono = ventanas(QStringLiteral("pirel")).first();
+        const QImage antes = captura(icono, QStringLiteral("icono-antes.png"));
+        QVERIFY(servidor.termina());
+        QCOMPARE(servidor.fallos(), QStringList());
+        QVERIFY2(EsperaA([&] { return captura(icono, {}) != antes; }), "the picture did not follow the check");
+        captura(icono, QStringLiteral("icono-con-correo.png"));
+
+        // Hovering shows the tooltip in a window of its own.
+        Orden(QStringLiteral("xdotool"), {"mousemove", "--window", icono, "11", "15"}, x_.entorno());
+        EsperaA([this] { return ventanas(QStringLiteral("pirel")).size() > 1; }, 4000);
+        capturaPantalla(QStringLiteral("bandeja-consejo.png"));
+
+        Orden(QStringLiteral("xdotool"), {"mousemove", "--window", icono, "11", "15", "click", "3"}, x_.entorno());
+        QVERIFY2(EsperaA([this] { return ventanas(QStringLiteral("pirel")).size() > 1; }), "the menu did not open");
+        capturaPantalla(QStringLiteral("bandeja-menu.png"));
+        Orden(QStringLiteral("xdotool"), {"key", "s"}, x_.entorno());
+        QVERIFY2(programa.waitForFinished(10000), "Salir did not end the program");
+        QCOMPARE(programa.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(programa.exitCode(), 0);
+        x_.paraBandeja();
+    }
+
+    void bandejaQueLlegaTardeOSeReinicia()
+    {
+        x_.paraBandeja();
+        ServidorGuion servidor({Guion::entrada().stat(0).quit()});
+        QProcess programa;
+        programa.setProcessChannelMode(QProcess::ForwardedChannels);
+        programa.setProcessEnvironment(entornoPirel(configura(QStringLiteral("dos")), servidor.puerto()));
+        programa.start(pirel());
+        QVERIFY(servidor.termina());
+        QVERIFY(arrancaBandeja());
+        QVERIFY2(EsperaA([this] { return ventanas(QStringLiteral("pirel")).size() == 1; }),
+                 "the icon did not appear when the tray came");
+        x_.paraBandeja();
+        QVERIFY(arrancaBandeja());
+        QVERIFY2(EsperaA([this] { return ventanas(QStringLiteral("pirel")).size() == 1; }),
+                 "the icon did not come back when the tray restarted");
+        QTest::qWait(500);
+        QCOMPARE(ventanas(QStringLiteral("pirel")).size(), 1);
+        programa.terminate();
+        QVERIFY(programa.waitForFinished(5000));
+        x_.paraBandeja();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEscritorio)
+#include "test_escritorio.moc"

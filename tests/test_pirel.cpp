@@ -1,0 +1,201 @@
+// The hidden main form, with the tray and the boxes recorded and a real settings file.
+#include "ajustes.h"
+#include "clave.h"
+#include "pirel.h"
+#include "servidor_guion.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace pirel;
+using pirel::prueba::Guion;
+using pirel::prueba::ServidorGuion;
+
+namespace {
+
+struct AreaGrabada final : AreaNotificacion {
+    QString* consejo;
+    explicit AreaGrabada(QString* c) : consejo(c) {}
+    void agrega(const QIcon&, const QString& c) override { *consejo = c; }
+    void modifica(const QIcon&, const QString& c) override { *consejo = c; }
+    void quita() override {}
+    QPoint cursor() const override { return {}; }
+    void muestraMenu(QMenu*, const QPoint&) override {}
+};
+
+struct CajasGrabadas final : Cajas {
+    QStringList vistas;
+    void error(const QString& t) override { vistas << "error: " + t; }
+    void mensaje(const QString& t) override { vistas << "mensaje: " + t; }
+    void socket(const QString& t, const QString&) override { vistas << "socket: " + t; }
+};
+
+QByteArray configurado(const QByteArray& opciones)
+{
+    return "Windows Registry Editor Version 5.00\n\n"
+           "[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion]\n" + opciones +
+           "\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion\\Buzones]\n"
+           "\"Buzon1\"=\"Casa\"\n\"Host1\"=\"127.0.0.1\"\n\"usuario1\"=\"pepe\"\n\"Codigo1\"=\"" + CodificaClave("secreta") +
+           "\"\n\"Chequear1\"=\"Si\"\n\"nBuzon\"=\"1\"\n\n"
+           "[HKEY_CURRENT_USER\\Software\\Ludaren\\Version]\n\"Numero\"=\"2.0\"\n";
+}
+
+}
+
+class TestPirel : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString consejo_;
+    CajasGrabadas cajas_;
+    int dialogos_ = 0;
+    int avisos_ = 0;
+
+    std::unique_ptr<TPirel> forma(const QByteArray& registro = {})
+    {
+        dir_ = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_->path()));
+        const QString fichero = dir_->filePath(QStringLiteral("Ludaren/registro.reg"));
+        if (!registro.isEmpty()) {
+            QDir().mkpath(dir_->filePath(QStringLiteral("Ludaren")));
+            QFile f(fichero);
+            f.open(QIODevice::WriteOnly);
+            f.write(registro);
+        }
+        cajas_.vistas.clear();
+        dialogos_ = avisos_ = 0;
+        TPirel::Piezas piezas;
+        piezas.area = std::make_unique<AreaGrabada>(&consejo_);
+        piezas.cajas = &cajas_;
+        piezas.registro = fichero;
+        piezas.programa = QStringLiteral("/usr/bin/pirel");
+        auto p = std::make_unique<TPirel>(std::move(piezas));
+        p->abreConfiguracion = [this] { ++dialogos_; };
+        p->abreAviso = [this] { ++avisos_; };
+        return p;
+    }
+
+private slots:
+    void menuYEstadoInicial()
+    {
+        auto p = forma();
+        QStringList textos;
+        for (const QAction* a : p->PopupMenu1.actions())
+            textos << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        QCOMPARE(textos, (QStringList{"Chequear Correo &Ahora", "A&brir Correo", "&Configuración", "A&yuda", "-", "&Salir"}));
+        QVERIFY(p->TrayIcon1.Active());
+        QApplication::processEvents();
+        QCOMPARE(consejo_, QStringLiteral("No hay Mensajes"));
+        QVERIFY(!p->Timer1.isActive());
+        QCOMPARE(p->Sockets1.Aplicacion, QByteArray("Ludaren Electr\xF3nico"));
+        QVERIFY(p->FormCreate());
+        QCOMPARE(p->Sockets1.MaximumReceiveLength, 255);
+        QVERIFY(p->mediaPantalla > 0);
+    }
+
+    void primerArranque()
+    {
+        auto p = forma();
+        QVERIFY(p->FormCreate());
+        p->FormShow();
+        QVERIFY(p->ayuda.isVisible());
+        QCOMPARE(p->ayuda.contexto(), 14);
+        QVERIFY2(p->ayuda.toPlainText().contains(QStringLiteral("buzón")), "the help document was found");
+        QCOMPARE(dialogos_, 1);
+        QVERIFY(!p->Timer1.isActive());
+        QCOMPARE(p->Timer1.interval(), 0);
+        QVERIFY(p->AbrirCorreo1->isEnabled());
+        QVERIFY(QFile::exists(dir_->filePath(QStringLiteral("autostart/ludaren-electronico.desktop"))));
+        QCOMPARE(cajas_.vistas, QStringList());
+    }
+
+    void arranqueConfiguradoChequeaEnseguida()
+    {
+        ServidorGuion servidor({Guion::entrada().stat(2).top(1, "a", "b").top(2, "c", "d").quit()});
+        auto p = forma(configurado("\"frecuencia\"=\"7\"\n\"Gestor de Correo\"=\"\"\n"));
+        QVERIFY(p->FormCreate());
+        p->chequeo->puerto = QByteArray::number(servidor.puerto());
+        p->chequeo->espera = 2;
+        p->FormShow();
+        QVERIFY(servidor.termina());
+        QCOMPARE(servidor.fallos(), QStringList());
+        QVERIFY(p->Timer1.isActive());
+        QCOMPARE(p->Timer1.interval(), 7 * 60000);
+        QVERIFY2(!p->AbrirCorreo1->isEnabled(), "no mail program, no command");
+        QCOMPARE(consejo_, QStringLiteral("2 Mensajes"));
+        QCOMPARE(dialogos_, 0);
+
+        // The tray click opens the notice only with messages and no window open.
+        p->TrayIcon1.WndProc(TTrayIcon::WM_LBUTTONUP);
+        QCOMPARE(avisos_, 1);
+        p->ventanasAbiertas = TPirel::kAvisoAbierto;
+        p->TrayIcon1Click();
+        QCOMPARE(avisos_, 1);
+    }
+
+    void sinFrecuenciaUnMinuto()
+    {
+        auto p = forma(configurado("\"Gestor de Correo\"=\"thunderbird\"\n"));
+        QVERIFY(p->FormCreate());
+        p->chequeo->puerto = QByteArray::number(prueba::PuertoCerrado());
+        p->chequeo->espera = 1;
+        p->FormShow();
+        QCOMPARE(p->Timer1.interval(), 60000);
+        QVERIFY(p->AbrirCorreo1->isEnabled());
+        QCOMPARE(cajas_.vistas, QStringList{"error: 127.0.0.1: Conexion rechazada"});
+        QCOMPARE(consejo_, QStringLiteral("Error en Conexion"));
+    }
+
+    void reglasDelMenu()
+    {
+        auto p = forma();
+        QVERIFY(p->FormCreate());
+        p->ChequearCorreoAhora1->trigger();
+        QCOMPARE(dialogos_, 1);
+        QCOMPARE(p->ayuda.contexto(), 14);
+        p->ventanasAbiertas = TPirel::kConfiguracionAbierta;
+        p->ChequearCorreoAhora1->trigger();
+        p->Configuracion->trigger();
+        QCOMPARE(dialogos_, 1);
+        p->ventanasAbiertas = TPirel::kAvisoAbierto;
+        p->Configuracion->trigger();
+        QCOMPARE(dialogos_, 2);
+        p->Ayuda1->trigger();
+        QCOMPARE(p->ayuda.contexto(), 1);
+        p->ventanasAbiertas = 0;
+        p->TrayIcon1Click();
+        QCOMPARE(avisos_, 0);
+    }
+
+    void tickDuranteUnChequeo()
+    {
+        ServidorGuion servidor({Guion().pausa(300).S("+OK\r\n").C("USER pepe").S("+OK\r\n").C("PASS secreta")
+                                    .S("+OK\r\n").stat(0).quit()});
+        auto p = forma(configurado("\"frecuencia\"=\"5\"\n"));
+        QVERIFY(p->FormCreate());
+        p->chequeo->puerto = QByteArray::number(servidor.puerto());
+        p->chequeo->espera = 3;
+        QTimer::singleShot(100, p.get(), [&p] { p->Timer1Timer(); });
+        p->FormShow();
+        QVERIFY(servidor.termina());
+        QCOMPARE(servidor.fallos(), QStringList());
+        QCOMPARE(servidor.conexiones(), 1);
+    }
+
+    void ejecutaSinShell()
+    {
+        auto p = forma();
+        const QString raro = dir_->filePath(QStringLiteral("x$(id);y"));
+        p->Ejecuta("touch \"" + QFile::encodeName(raro) + "\"");
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(raro), 5000);
+        p->Ejecuta("");
+        p->Ejecuta("/no/existe/programa");
+        QCOMPARE(cajas_.vistas, QStringList());
+    }
+};
+
+QTEST_MAIN(TestPirel)
+#include "test_pirel.moc"

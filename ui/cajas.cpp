@@ -1,0 +1,34 @@
+#include "cajas.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+
+namespace pirel {
+namespace {
+
+void muestra(QMessageBox::Icon icono, const QString& titulo, const QString& texto, QMessageBox::StandardButtons botones)
+{
+    QMessageBox caja(icono, titulo, texto, botones);
+    // Server replies end up in these texts: never read them as markup.
+    caja.setTextFormat(Qt::PlainText);
+    caja.exec();
+}
+
+}
+
+void CajasQt::error(const QString& texto)
+{
+    muestra(QMessageBox::Critical, QStringLiteral("Ludaren Electrónico"), texto, QMessageBox::Ok);
+}
+
+void CajasQt::mensaje(const QString& texto)
+{
+    muestra(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), texto, QMessageBox::Ok);
+}
+
+void CajasQt::socket(const QString& texto, const QString& titulo)
+{
+    muestra(QMessageBox::NoIcon, titulo, texto, QMessageBox::Ok | QMessageBox::Cancel);
+}
+
+}

@@ -1,0 +1,244 @@
+#include "pirel.h"
+
+#include "ajustes.h"
+#include "ansi.h"
+#include "anuncio.h"
+#include "apop_carga.h"
+#include "error_almacen.h"
+#include "recursos.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QProcess>
+#include <QScreen>
+
+namespace pirel {
+namespace {
+
+// Outside the dialog's range a stored interval could make the timer spin or overflow.
+constexpr int kMinutosMax = 720;
+
+QString ayudaInstalada() { return DirectorioDatos() + QStringLiteral("/ayuda.html"); }
+
+}
+
+TPirel::TPirel()
+    : TPirel(Piezas{})
+{
+}
+
+TPirel::TPirel(Piezas piezas)
+    : TrayIcon1(nullptr, std::move(piezas.area))
+    , Sockets1(nullptr, this)
+    , registro(piezas.registro.isEmpty() ? Registro::rutaPorDefecto() : piezas.registro)
+    , ayuda(piezas.ayuda.isEmpty() ? ayudaInstalada() : piezas.ayuda)
+    , cajas_(piezas.cajas ? piezas.cajas : &cajasQt_)
+    , programa_(piezas.programa.isEmpty() ? QCoreApplication::applicationFilePath() : piezas.programa)
+{
+    bandera0 = IconoSvg(QStringLiteral(":/iconos/bandera0.svg"));
+    bandera1 = IconoSvg(QStringLiteral(":/iconos/bandera1.svg"));
+    Bandera2 = IconoSvg(QStringLiteral(":/iconos/Bandera2.svg"));
+    Bandera5 = IconoSvg(QStringLiteral(":/iconos/Bandera5.svg"));
+    creaMenu();
+
+    TrayIcon1.PopupMenu = &PopupMenu1;
+    TrayIcon1.OnClick = [this](QObject*) { informa([this] { TrayIcon1Click(); }); };
+    TrayIcon1.setActive(true);
+    TrayIcon1.setToolTip(QStringLiteral("No hay Mensajes"));
+
+    Timer1.setInterval(0);
+    QObject::connect(&Timer1, &QTimer::timeout, this, [this] { informa([this] { Timer1Timer(); }); });
+
+    Sockets1.Aplicacion = ansi::deTexto(QStringLiteral("Ludaren Electrónico"));
+    Sockets1.MaximumReceiveLength = 8192;
+    Sockets1.Port = "110";
+    Sockets1.setNonBlocking(false);
+    Sockets1.Timeout = 60;
+
+    // Until the dialog and the notice exist, these are their only entry points.
+    abreConfiguracion = [this] {
+        dialogo(QStringLiteral("La ventana de configuración todavía no está disponible en esta versión."));
+    };
+    abreAviso = [this] { mensajes->recibe(); };
+}
+
+TPirel::~TPirel() = default;
+
+void TPirel::creaMenu()
+{
+    const auto item = [this](const QString& texto, void (TPirel::*manejador)()) {
+        QAction* a = PopupMenu1.addAction(texto);
+        QObject::connect(a, &QAction::triggered, this, [this, manejador] { informa([this, manejador] { (this->*manejador)(); }); });
+        return a;
+    };
+    ChequearCorreoAhora1 = item(QStringLiteral("Chequear Correo &Ahora"), &TPirel::ChequearCorreoAhora1Click);
+    AbrirCorreo1 = item(QStringLiteral("A&brir Correo"), &TPirel::AbrirCorreo1Click);
+    Configuracion = item(QStringLiteral("&Configuración"), &TPirel::ConfiguracionClick);
+    Ayuda1 = item(QStringLiteral("A&yuda"), &TPirel::Ayuda1Click);
+    PopupMenu1.addSeparator();
+    Cerrar = item(QStringLiteral("&Salir"), &TPirel::CerrarClick);
+}
+
+void TPirel::informa(const std::function<void()>& manejador)
+{
+    try {
+        manejador();
+    } catch (const ErrorTexto& e) {
+        cajaError(e.texto());
+    }
+}
+
+bool TPirel::FormCreate()
+{
+    TrayIcon1.setIcon(bandera0);
+    Sockets1.MaximumReceiveLength = 255;
+    static BibliotecaAPOP apop;
+    if (apop.carga(*this) != BibliotecaAPOP::Resultado::Cargada)
+        return false;
+    if (const QScreen* pantalla = QGuiApplication::primaryScreen())
+        mediaPantalla = pantalla->geometry().width() / 2;
+    buzones = std::make_unique<TBuzon>();
+    mensajes = std::make_unique<TMensaje>(*buzones);
+    mensajes->Limpia();
+    chequeo = std::make_unique<Chequeo>(Sockets1, *buzones, *mensajes, opciones, *this);
+    return true;
+}
+
+void TPirel::FormShow()
+{
+    informa([this] {
+        if (CargaAjustes(registro, *buzones, opciones, programa_) == Arranque::PrimeraVez) {
+            muestraAyuda(14);
+            abreConfiguracion();
+            return;
+        }
+        const int minutos = opciones.frecuencia == "Error" ? 1 : std::clamp(AEntero(opciones.frecuencia), 1, kMinutosMax);
+        Timer1.setInterval(minutos * 60000);
+        Timer1.start();
+        AbrirCorreo1->setEnabled(!opciones.gestorCorreo.isEmpty());
+        CheckMail();
+    });
+}
+
+void TPirel::FormDestroy()
+{
+    if (chequeo) {
+        chequeo->CierraSesion();
+        chequeo->terminaSesion();
+    }
+}
+
+void TPirel::CheckMail()
+{
+    if (chequeo)
+        chequeo->CheckMail();
+}
+
+void TPirel::Timer1Timer()
+{
+    CheckMail();
+}
+
+void TPirel::ChequearCorreoAhora1Click()
+{
+    if (buzones && buzones->numBuzones() > 0) {
+        CheckMail();
+    } else if (ventanasAbiertas < kConfiguracionAbierta) {
+        muestraAyuda(14);
+        abreConfiguracion();
+    }
+}
+
+void TPirel::TrayIcon1Click()
+{
+    if (mensajes && mensajes->HayMensajes() && ventanasAbiertas == 0)
+        abreAviso();
+}
+
+void TPirel::ConfiguracionClick()
+{
+    if (ventanasAbiertas < kConfiguracionAbierta)
+        abreConfiguracion();
+}
+
+void TPirel::Ayuda1Click()
+{
+    muestraAyuda(1);
+}
+
+void TPirel::AbrirCorreo1Click()
+{
+    Ejecuta(opciones.gestorCorreo);
+}
+
+void TPirel::CerrarClick()
+{
+    saliendo_ = true;
+    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void TPirel::Ejecuta(const QByteArray& lineaOrdenes)
+{
+    // Split as a command line, never handed to a shell: only the configured program runs.
+    QStringList partes = QProcess::splitCommand(ansi::aTexto(lineaOrdenes));
+    if (partes.isEmpty())
+        return;
+    const QString programa = partes.takeFirst();
+    QProcess::startDetached(programa, partes);
+}
+
+void TPirel::muestraAyuda(int contexto)
+{
+    ayuda.muestra(contexto);
+}
+
+void TPirel::caja(const QString& texto, const QString& titulo)
+{
+    if (!saliendo_)
+        cajas_->socket(texto, titulo);
+}
+
+void TPirel::termina()
+{
+    CerrarClick();
+}
+
+void TPirel::cajaError(const QString& texto)
+{
+    // A check cut short by "Salir" has nothing left to tell.
+    if (!saliendo_)
+        cajas_->error(texto);
+}
+
+void TPirel::dialogo(const QString& texto)
+{
+    if (!saliendo_)
+        cajas_->mensaje(texto);
+}
+
+void TPirel::icono(Bandera bandera)
+{
+    const QIcon* const iconos[] = {&bandera0, &bandera1, &Bandera2, &Bandera5};
+    TrayIcon1.setIcon(*iconos[static_cast<int>(bandera)]);
+}
+
+void TPirel::consejo(const QString& texto)
+{
+    TrayIcon1.setToolTip(texto);
+}
+
+void TPirel::muestraAviso(const QString&, const QStringList&)
+{
+    abreAviso();
+}
+
+void TPirel::pitido()
+{
+    QApplication::beep();
+}
+
+void TPirel::reproduce(const QByteArray&)
+{
+}
+
+}

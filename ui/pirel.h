@@ -1,0 +1,106 @@
+#pragma once
+// The hidden main form: owner of the tray icon and its menu, the check timer and the
+// socket, and of everything the program keeps from start to end.
+#include "buzon.h"
+#include "cajas.h"
+#include "chequeo.h"
+#include "opciones.h"
+#include "presentacion.h"
+#include "registro.h"
+#include "sockets.h"
+#include "tray_icon.h"
+#include "ventana_ayuda.h"
+
+#include <QIcon>
+#include <QMenu>
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace pirel {
+
+class TPirel : public QObject, public Presentacion {
+    Q_OBJECT
+public:
+    struct Piezas {
+        std::unique_ptr<AreaNotificacion> area; // the desktop's when empty
+        Cajas* cajas = nullptr;                 // QMessageBoxes when empty
+        QString registro;                       // the settings file; the user's when empty
+        QString programa;                       // this program's path, for the log-on entry
+        QString ayuda;                          // the help document; the installed one when empty
+    };
+    TPirel();
+    explicit TPirel(Piezas piezas);
+    ~TPirel() override;
+
+    // False when the program must end here (the digest library is missing).
+    [[nodiscard]] bool FormCreate();
+    void FormShow();
+    void FormDestroy();
+
+    void Timer1Timer();
+    void TrayIcon1Click();
+    void ChequearCorreoAhora1Click();
+    void AbrirCorreo1Click();
+    void ConfiguracionClick();
+    void Ayuda1Click();
+    void CerrarClick();
+    // Starts the user's mail program; a failure is silent.
+    void Ejecuta(const QByteArray& lineaOrdenes);
+
+    // Where the configuration dialog and the new-mail notice are opened; each sets its
+    // bit in ventanasAbiertas while it exists.
+    std::function<void()> abreConfiguracion;
+    std::function<void()> abreAviso;
+
+    static constexpr quint8 kAvisoAbierto = 1, kConfiguracionAbierta = 2;
+    quint8 ventanasAbiertas = 0;
+    int mediaPantalla = 0;
+
+    TTrayIcon TrayIcon1;
+    QMenu PopupMenu1;
+    QAction* ChequearCorreoAhora1 = nullptr;
+    QAction* AbrirCorreo1 = nullptr;
+    QAction* Configuracion = nullptr;
+    QAction* Ayuda1 = nullptr;
+    QAction* Cerrar = nullptr;
+    QTimer Timer1;
+    TSockets Sockets1;
+    QIcon bandera0, bandera1, Bandera2, Bandera5;
+
+    TOpciones opciones;
+    Registro registro;
+    // Created by FormCreate once the digest library is there.
+    std::unique_ptr<TBuzon> buzones;
+    std::unique_ptr<TMensaje> mensajes;
+    std::unique_ptr<Chequeo> chequeo;
+    VentanaAyuda ayuda;
+
+    void CheckMail();
+    void muestraAyuda(int contexto);
+
+    // What the check shows, through the tray and the boxes.
+    void caja(const QString& texto, const QString& titulo) override;
+    void termina() override;
+    void cajaError(const QString& texto) override;
+    void dialogo(const QString& texto) override;
+    void icono(Bandera bandera) override;
+    void consejo(const QString& texto) override;
+    void muestraAviso(const QString& textoCuenta, const QStringList& cabeceras) override;
+    void pitido() override;
+    void reproduce(const QByteArray& ficheroWav) override;
+
+private:
+    void creaMenu();
+    // An error that leaves a handler is shown in an error box; the program goes on.
+    void informa(const std::function<void()>& manejador);
+
+    CajasQt cajasQt_;
+    Cajas* cajas_;
+    QString programa_;
+    bool saliendo_ = false;
+};
+
+}
