@@ -4,6 +4,7 @@
 #include "ansi.h"
 #include "anuncio.h"
 #include "apop_carga.h"
+#include "conf.h"
 #include "error_almacen.h"
 #include "recursos.h"
 
@@ -55,10 +56,8 @@ TPirel::TPirel(Piezas piezas)
     Sockets1.setNonBlocking(false);
     Sockets1.Timeout = 60;
 
-    // Until the dialog and the notice exist, these are their only entry points.
-    abreConfiguracion = [this] {
-        dialogo(QStringLiteral("La ventana de configuración todavía no está disponible en esta versión."));
-    };
+    abreConfiguracion = [this] { AbreConfiguracion(*this); };
+    // Until the notice window exists, this is its only entry point.
     abreAviso = [this] { mensajes->recibe(); };
 }
 
