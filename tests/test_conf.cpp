@@ -1,0 +1,273 @@
+// The configuration dialog on the offscreen platform, with a real settings file and,
+// for "Aceptar", a scripted POP3 server.
+#include "conf.h"
+#include "pirel.h"
+#include "servidor_guion.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+using namespace pirel;
+using pirel::prueba::Guion;
+using pirel::prueba::ServidorGuion;
+
+namespace {
+
+struct AreaMuda final : AreaNotificacion {
+    void agrega(const QIcon&, const QString&) override {}
+    void modifica(const QIcon&, const QString&) override {}
+    void quita() override {}
+    QPoint cursor() const override { return {}; }
+    void muestraMenu(QMenu*, const QPoint&) override {}
+};
+
+struct CajasGrabadas final : Cajas {
+    QStringList vistas;
+    void error(const QString& t) override { vistas << "error: " + t; }
+    void mensaje(const QString& t) override { vistas << "mensaje: " + t; }
+    void socket(const QString& t, const QString&) override { vistas << "socket: " + t; }
+};
+
+}
+
+class TestConf : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    CajasGrabadas cajas_;
+    std::unique_ptr<TPirel> pirel_;
+    QPointer<TConf> conf_;
+    QStringList advertencias_;
+
+    QString fichero() const { return dir_->filePath(QStringLiteral("Ludaren/registro.reg")); }
+    QByteArray guardado() const
+    {
+        QFile f(fichero());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    // The program as it starts with this store, and its dialog opened.
+    void abre(const QByteArray& registro = {})
+    {
+        dir_ = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_->path()));
+        if (!registro.isEmpty()) {
+            QDir().mkpath(dir_->filePath(QStringLiteral("Ludaren")));
+            QFile f(fichero());
+            f.open(QIODevice::WriteOnly);
+            f.write(registro);
+        }
+        cajas_.vistas.clear();
+        advertencias_.clear();
+        TPirel::Piezas piezas;
+        piezas.area = std::make_unique<AreaMuda>();
+        piezas.cajas = &cajas_;
+        piezas.registro = fichero();
+        pirel_ = std::make_unique<TPirel>(std::move(piezas));
+        QVERIFY(pirel_->FormCreate());
+        pirel_->chequeo->espera = 2;
+        pirel_->FormShow();
+        pirel_->ayuda.hide();
+        AbreConfiguracion(*pirel_);
+        conf_ = findChild();
+        QVERIFY(conf_);
+        conf_->advierte = [this](const QString& t) { advertencias_ << t; };
+    }
+    static TConf* findChild()
+    {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* c = qobject_cast<TConf*>(w); c && c->isVisible())
+                return c;
+        return nullptr;
+    }
+    void escribeBuzon(const QString& nombre, const QString& host, const QString& usuario, const QString& clave)
+    {
+        conf_->nuevo->click();
+        conf_->dBuzon->setEditText(nombre);
+        conf_->dHost->setText(host);
+        conf_->dusuario->setText(usuario);
+        conf_->dclave->setText(clave);
+    }
+
+private slots:
+    void cleanup()
+    {
+        delete conf_.data();
+        pirel_.reset();
+    }
+
+    void primerArranque()
+    {
+        abre();
+        QVERIFY(pirel_->ventanasAbiertas & TPirel::kConfiguracionAbierta);
+        QCOMPARE(conf_->windowTitle(), QStringLiteral("Ludaren Electrónico"));
+        QCOMPARE(conf_->dBuzon->count(), 0);
+        QVERIFY(!conf_->eliminar->isEnabled());
+        QVERIFY(conf_->nuevo->isEnabled());
+        QVERIFY(conf_->CheckBox2->isChecked());
+        QVERIFY(!conf_->ReWav->isChecked());
+        QCOMPARE(conf_->Edit1->text(), QStringLiteral("spirel.wav"));
+        QVERIFY(!conf_->Edit1->isEnabled());
+        QVERIFY(!conf_->CheckBox3->isChecked());
+        QVERIFY(!conf_->gcorreo->isEnabled());
+        QCOMPARE(conf_->dfrecuencia->value(), 5);
+        QVERIFY(conf_->AnimaSobre->isChecked());
+        QVERIFY(conf_->CheckBox1->isChecked());
+        QCOMPARE(conf_->titulo->text(), QStringLiteral("Ludaren Electrónico versión 2.0"));
+        QVERIFY(conf_->dclave->echoMode() == QLineEdit::Password);
+        QCOMPARE(conf_->dHost->maxLength(), 40);
+        QCOMPARE(conf_->dfrecuencia->maximum(), 720);
+        QVERIFY(!pirel_->Timer1.isActive());
+    }
+
+    void aceptarSoloTrasAnadir()
+    {
+        abre();
+        ServidorGuion servidor({Guion::entrada("ana", "clave").stat(1).top(1, "Hola", "Eva").quit()});
+        pirel_->chequeo->puerto = QByteArray::number(servidor.puerto());
+        escribeBuzon(QStringLiteral("Casa"), QStringLiteral("127.0.0.1"), QStringLiteral("ana"), QStringLiteral("clave"));
+        conf_->BitBtn1->click();
+        QVERIFY2(conf_ && conf_->isVisible(), "with an empty table the dialog stays open");
+        QVERIFY2(!guardado().contains("Buzones"), "nothing saved");
+        QVERIFY(!pirel_->Timer1.isActive());
+
+        conf_->nuevo->click();
+        QCOMPARE(conf_->nuevo->text(), QStringLiteral("&Nuevo"));
+        QCOMPARE(conf_->dBuzon->count(), 1);
+        conf_->BitBtn1->click();
+        QVERIFY(servidor.termina());
+        QCOMPARE(servidor.fallos(), QStringList());
+        QVERIFY(!(pirel_->ventanasAbiertas & TPirel::kConfiguracionAbierta));
+        QTRY_VERIFY(!conf_);
+        const QByteArray escrito = guardado();
+        QVERIFY(escrito.contains("\"Buzon1\"=\"Casa\"") && escrito.contains("\"nBuzon\"=\"1\"")
+                && escrito.contains("\"Numero\"=\"2.0\"") && escrito.contains("\"frecuencia\"=\"5\""));
+        QVERIFY(QFile::exists(dir_->filePath(QStringLiteral("autostart/ludaren-electronico.desktop"))));
+        QCOMPARE(pirel_->TrayIcon1.ToolTip(), QStringLiteral("1 Mensajes"));
+        QVERIFY(pirel_->Timer1.isActive());
+        QCOMPARE(pirel_->Timer1.interval(), 5 * 60000);
+    }
+
+    void duplicadoYVeinte()
+    {
+        abre();
+        escribeBuzon(QStringLiteral("A"), QStringLiteral("pop.x.es"), QStringLiteral("ana"), {});
+        conf_->nuevo->click();
+        escribeBuzon(QStringLiteral("Otra"), QStringLiteral("pop.x.es"), QStringLiteral("ana"), {});
+        conf_->nuevo->click();
+        QCOMPARE(conf_->buzonesEdicion.numBuzones(), 1);
+        QCOMPARE(conf_->dBuzon->currentIndex(), 0);
+        for (int i = 2; i <= 20; ++i) {
+            escribeBuzon(QStringLiteral("B%1").arg(i), QStringLiteral("pop%1.es").arg(i), QStringLiteral("u"), {});
+            conf_->nuevo->click();
+        }
+        QCOMPARE(conf_->buzonesEdicion.numBuzones(), 20);
+        QVERIFY2(!conf_->nuevo->isEnabled(), "the 20th mailbox disables Nuevo");
+        escribeBuzon(QStringLiteral("Nombre demasiado largo"), {}, {}, {});
+        conf_->dBuzon->setCurrentIndex(19);
+        conf_->eliminarClick();
+        QVERIFY(conf_->nuevo->isEnabled());
+    }
+
+    void eliminarPrimeroYUltimo()
+    {
+        abre();
+        for (const char* n : {"A", "B", "C"}) {
+            escribeBuzon(QLatin1String(n), QLatin1String(n) + QStringLiteral(".es"), QStringLiteral("u"), {});
+            conf_->nuevo->click();
+        }
+        conf_->dBuzon->setCurrentIndex(0);
+        conf_->eliminar->click();
+        QCOMPARE(conf_->dBuzon->currentText(), QStringLiteral("B"));
+        QCOMPARE(conf_->dHost->text(), QStringLiteral("B.es"));
+        conf_->eliminar->click();
+        conf_->cCheck->setChecked(false);
+        conf_->eliminar->click();
+        QCOMPARE(conf_->buzonesEdicion.numBuzones(), 0);
+        QVERIFY(conf_->dHost->text().isEmpty());
+        QVERIFY(conf_->cCheck->isChecked());
+        QVERIFY(!conf_->eliminar->isEnabled());
+    }
+
+    void sonidosYProgramaDeCorreo()
+    {
+        abre();
+        conf_->ReWav->setChecked(true);
+        QVERIFY(!conf_->CheckBox2->isChecked());
+        QVERIFY(conf_->Edit1->isEnabled() && conf_->BitBtn4->isEnabled());
+        conf_->CheckBox2->setChecked(true);
+        QVERIFY(!conf_->ReWav->isChecked());
+        QVERIFY(!conf_->Edit1->isEnabled() && !conf_->BitBtn4->isEnabled());
+
+        conf_->CheckBox3->setChecked(true);
+        QVERIFY(conf_->gcorreo->isEnabled());
+        QString respuesta;
+        conf_->eligeFichero = [&](const QString&, const QString&, const QString&) { return respuesta; };
+        for (const QString& propio : {QStringLiteral("/opt/xPiReL.ExE"), QCoreApplication::applicationFilePath()}) {
+            respuesta = propio;
+            conf_->BitBtn3->click();
+        }
+        QCOMPARE(advertencias_, QStringList(2, QStringLiteral("Pirel no es un programa gestor de correo... todavia. :)")));
+        QVERIFY(conf_->gcorreo->text().isEmpty());
+        respuesta = QStringLiteral("/usr/bin/thunderbird");
+        conf_->BitBtn3->click();
+        QCOMPARE(conf_->gcorreo->text(), respuesta);
+        respuesta.clear();
+        conf_->BitBtn3->click();
+        QCOMPARE(conf_->gcorreo->text(), QStringLiteral("/usr/bin/thunderbird"));
+        conf_->CheckBox3->setChecked(false);
+        QVERIFY(conf_->gcorreo->text().isEmpty());
+        QVERIFY(!conf_->gcorreo->isEnabled() && !conf_->BitBtn3->isEnabled());
+    }
+
+    void edicionGuardadaAlSalirYPerdidaAlCancelar()
+    {
+        abre("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion]\n"
+             "\"frecuencia\"=\"9\"\n\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion\\Buzones]\n"
+             "\"Buzon1\"=\"A\"\n\"Host1\"=\"no-existe.invalid\"\n\"usuario1\"=\"u\"\n\"Chequear1\"=\"No\"\n"
+             "\"Buzon2\"=\"B\"\n\"Host2\"=\"b.invalid\"\n\"usuario2\"=\"u\"\n\"Chequear2\"=\"No\"\n\"nBuzon\"=\"2\"\n\n"
+             "[HKEY_CURRENT_USER\\Software\\Ludaren\\Version]\n\"Numero\"=\"2.0\"\n");
+        const QByteArray antes = guardado();
+        QCOMPARE(conf_->dfrecuencia->value(), 9);
+        conf_->activateWindow();
+        QApplication::setActiveWindow(conf_);
+        conf_->dHost->setFocus();
+        conf_->dHost->setText(QStringLiteral("nuevo.invalid"));
+        conf_->dBuzon->setFocus();
+        QCOMPARE(conf_->buzonesEdicion.host(1), QByteArray("nuevo.invalid"));
+        conf_->dBuzon->setCurrentIndex(1);
+        emit conf_->dBuzon->activated(1);
+        QCOMPARE(conf_->dHost->text(), QStringLiteral("b.invalid"));
+        QTest::keyClick(conf_, Qt::Key_Escape);
+        QTRY_VERIFY(!conf_);
+        QCOMPARE(pirel_->buzones->host(1), QByteArray("no-existe.invalid"));
+        QCOMPARE(guardado(), antes);
+        QVERIFY(!(pirel_->ventanasAbiertas & TPirel::kConfiguracionAbierta));
+        QVERIFY2(pirel_->Timer1.isActive(), "closing enables the timer again");
+    }
+
+    void frecuenciaIlegible()
+    {
+        abre("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion]\n"
+             "\"frecuencia\"=\"cinco\"\n\"Hacer Sonido\"=\"Wave\"\n\n"
+             "[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion\\Buzones]\n\"nBuzon\"=\"0\"\n\n"
+             "[HKEY_CURRENT_USER\\Software\\Ludaren\\Version]\n\"Numero\"=\"2.0\"\n");
+        QVERIFY(cajas_.vistas.contains(QStringLiteral("error: 'cinco' is not a valid integer value")));
+        QCOMPARE(conf_->dfrecuencia->value(), 1);
+        QVERIFY2(conf_->CheckBox2->isChecked() && !conf_->ReWav->isChecked(), "the form's own states stay");
+        QCOMPARE(conf_->titulo->text(), QStringLiteral("Ludaren Electrónico"));
+    }
+};
+
+QTEST_MAIN(TestConf)
+#include "test_conf.moc"
