@@ -132,6 +132,58 @@ private slots:
         QVERIFY(programa.waitForFinished(5000));
         x_.paraBandeja();
     }
+
+    void primerArranqueConElDialogo()
+    {
+        QVERIFY(arrancaBandeja());
+        ServidorGuion servidor({Guion::entrada("ana", "clave").stat(1).top(1, "Hola", "Eva").quit()});
+        const QString carpeta = dir_.filePath(QStringLiteral("vacia"));
+        QDir().mkpath(carpeta);
+        QProcess programa;
+        programa.setProcessChannelMode(QProcess::ForwardedChannels);
+        programa.setProcessEnvironment(entornoPirel(carpeta, servidor.puerto()));
+        programa.start(pirel());
+        QString dialogo;
+        QVERIFY2(EsperaA([&] {
+                     dialogo = Orden(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", "^Ludaren Electr.*nico$"},
+                                     x_.entorno());
+                     return !dialogo.isEmpty();
+                 }),
+                 "the first start shows no configuration dialog");
+        QVERIFY2(!Orden(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", "^Ayuda de Ludaren"}, x_.entorno())
+                      .isEmpty(),
+                 "the first start shows no help");
+        const auto teclea = [&](const QStringList& argumentos) {
+            Orden(QStringLiteral("xdotool"), QStringList{"windowfocus", "--sync", dialogo}, x_.entorno());
+            Orden(QStringLiteral("xdotool"), argumentos, x_.entorno());
+        };
+        teclea({"key", "alt+n"});
+        teclea({"type", "--delay", "20", "Casa"});
+        teclea({"key", "Tab"});
+        teclea({"type", "--delay", "20", "127.0.0.1"});
+        teclea({"key", "Tab"});
+        teclea({"type", "--delay", "20", "ana"});
+        teclea({"key", "Tab"});
+        teclea({"type", "--delay", "20", "clave"});
+        teclea({"key", "alt+d"});
+        QTest::qWait(300);
+        captura(dialogo, QStringLiteral("dialogo-configuracion.png"));
+        teclea({"key", "ctrl+Tab"});
+        QTest::qWait(300);
+        captura(dialogo, QStringLiteral("dialogo-informacion.png"));
+        teclea({"key", "ctrl+shift+Tab"});
+        teclea({"key", "alt+a"});
+        QVERIFY(servidor.termina());
+        QCOMPARE(servidor.fallos(), QStringList());
+        QFile registro(carpeta + QStringLiteral("/Ludaren/registro.reg"));
+        QVERIFY(registro.open(QIODevice::ReadOnly));
+        const QByteArray escrito = registro.readAll();
+        QVERIFY2(escrito.contains("\"Buzon1\"=\"Casa\"") && escrito.contains("\"usuario1\"=\"ana\""), escrito.constData());
+        QVERIFY(QFile::exists(carpeta + QStringLiteral("/autostart/ludaren-electronico.desktop")));
+        programa.terminate();
+        QVERIFY(programa.waitForFinished(5000));
+        x_.paraBandeja();
+    }
 };
 
 QTEST_GUILESS_MAIN(TestEscritorio)

@@ -99,8 +99,9 @@ TConf::TConf(TPirel& pirel)
     auto* raiz = new QVBoxLayout(this);
     raiz->setContentsMargins(3, 1, 3, 2);
     raiz->addWidget(PageControl1);
-    setMinimumSize(391, 363);
-    adjustSize();
+    // Never smaller than what the controls need, whatever the font and the scale.
+    raiz->setSizeConstraint(QLayout::SetMinimumSize);
+    resize(sizeHint().expandedTo(QSize(391, 363)));
     if (const QScreen* pantalla = QGuiApplication::primaryScreen())
         move(pantalla->geometry().center() - rect().center());
 
