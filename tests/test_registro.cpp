@@ -101,6 +101,14 @@ QStringList enCarpeta(const QString& carpeta)
     return QDir(carpeta).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
+// The temporary files a write leaves when it fails halfway (registro.reg.XXXXXX).
+QStringList temporales(const QString& carpeta)
+{
+    QStringList r = enCarpeta(carpeta).filter(QStringLiteral("registro.reg."));
+    r.removeAll(QStringLiteral("registro.reg.lock"));
+    return r;
+}
+
 // Settings are written, then `llena` leaves no room for more (false: it could not), and
 // three changes that do not fit are tried. The answer, a line each: what the store's
 // change, a changed value and a new key reported, whether the file kept its bytes, and
@@ -159,7 +167,8 @@ QByteArray ficheroValido()
 QByteArray enUtf16(const QByteArray& utf8)
 {
     QByteArray r("\xFF\xFE");
-    for (const QChar c : QString::fromUtf8(utf8).replace(u"\n", u"\r\n"))
+    const QString texto = QString::fromUtf8(utf8).replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+    for (const QChar c : texto)
         r.append(static_cast<char>(c.unicode() & 0xFF)).append(static_cast<char>(c.unicode() >> 8));
     return r;
 }
@@ -410,20 +419,21 @@ private slots:
         QDir(dir_.filePath(QStringLiteral("Ludaren"))).removeRecursively();
         const QString carpeta = dir_.filePath(QStringLiteral("Ludaren"));
         QVERIFY(QDir().mkpath(carpeta));
-        bool montado = false;
         const QByteArray lleno = enHijo([&] {
             const QByteArray ruta = QFile::encodeName(carpeta);
-            montado = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0
+            const bool montado = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0
                 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
                 && ::mount("pirel", ruta.constData(), "tmpfs", 0, "size=16k,mode=0700") == 0;
             if (!montado)
                 return QByteArray("no tmpfs");
             return escriturasQueNoCaben(fichero(), [] { return true; });
         });
-        if (lleno == "no tmpfs")
+        if (lleno == "no tmpfs") {
             qInfo("no tmpfs could be mounted here: the file size limit stood for the full disk");
-        else
+        } else {
             QCOMPARE(lleno, esperadoSinSitio(ENOSPC));
+            qInfo("a full tmpfs of 16 kB reported the same");
+        }
         QCOMPARE(enCarpeta(carpeta), QStringList());
     }
 
@@ -434,7 +444,7 @@ private slots:
         Registro r(fichero());
         QVERIFY(textoDeError([&] { GrabaEnRegistro(r); }).contains(QStringLiteral("no es un fichero normal")));
         QCOMPARE(contenido(fichero() + QStringLiteral("/dentro")), QByteArray("algo"));
-        QCOMPARE(enCarpeta(fichero().section(u'/', 0, -2)), (QStringList{"registro.reg", "registro.reg.lock"}));
+        QCOMPARE(temporales(fichero().section(u'/', 0, -2)), QStringList());
 
         // Put there between the read and the write, by someone else.
         QDir(fichero()).removeRecursively();
@@ -493,13 +503,24 @@ private slots:
                  qPrintable(error));
         QCOMPARE(textoDeError([&] { GrabaEnRegistro(r); }), error);
         QCOMPARE(contenido(fichero()), datos);
-        QCOMPARE(enCarpeta(fichero().section(u'/', 0, -2)), (QStringList{"registro.reg", "registro.reg.lock"}));
+        QCOMPARE(temporales(fichero().section(u'/', 0, -2)), QStringList());
     }
 
     void cadaCorteSeLeeOSeDeja()
     {
         // Every cut of a valid file either still reads or is refused, naming the file and a
-        // line, and then never written over.
+        // line, and then never written over. The format has no end mark: a cut at a line end,
+        // or inside a list of hex bytes or a dword, leaves a file that reads.
+        const QStringList lineasEnteras = QString::fromUtf8(ficheroValido()).split(u'\n');
+        const auto ultimaLinea = [](const QByteArray& datos) {
+            const QString texto = datos.startsWith("\xFF\xFE")
+                ? QString::fromUtf16(reinterpret_cast<const char16_t*>(datos.constData() + 2), (datos.size() - 2) / 2)
+                : QString::fromUtf8(datos);
+            QString ultima = texto.section(u'\n', -1);
+            if (ultima.endsWith(u'\r'))
+                ultima.chop(1);
+            return ultima;
+        };
         int rechazados = 0, leidos = 0;
         for (const QByteArray& entero : {ficheroValido(), enUtf16(ficheroValido())}) {
             for (qsizetype n = 1; n < entero.size(); ++n) {
@@ -508,6 +529,10 @@ private slots:
                 Registro r(fichero());
                 const QString error = textoDeError([&] { (void)r.lee(); });
                 if (error.isEmpty()) {
+                    const QString ultima = ultimaLinea(datos);
+                    QVERIFY2(ultima.isEmpty() || lineasEnteras.contains(ultima) || ultima.contains(u"=hex")
+                                 || ultima.contains(u"=dword:"),
+                             qPrintable(ultima));
                     ++leidos;
                     continue;
                 }
@@ -517,7 +542,7 @@ private slots:
                 QCOMPARE(contenido(fichero()), datos);
             }
         }
-        QCOMPARE(enCarpeta(fichero().section(u'/', 0, -2)), (QStringList{"registro.reg", "registro.reg.lock"}));
+        QCOMPARE(temporales(fichero().section(u'/', 0, -2)), QStringList());
         qInfo("%d cuts refused, %d still read", rechazados, leidos);
     }
 
