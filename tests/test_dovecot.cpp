@@ -115,6 +115,7 @@ private slots:
 
         salida = ejecutaChequeo("Casa\t127.0.0.1\tana\tmala\n", &estado, &errores);
         QCOMPARE(errores, QStringList{"Casa: Clave incorrecta "});
+        QVERIFY2(!errores.join(u' ').contains(u"mala"), "a password never reaches standard error");
         QCOMPARE(salida, QStringList{"No Hay Mensajes"});
         QCOMPARE(estado, 1);
 
