@@ -58,15 +58,22 @@ public:
     int abre() override
     {
         abierto_ = true;
+        salio_ = false;
         ++conexion_;
         posicion_ = 0;
         return 0;
     }
     int conecta(const sockaddr_in&) override { return 0; }
     int resultadoConexion() override { return 0; }
-    qint64 envia(const char*, qint64 longitud) override
+    qint64 envia(const char* datos, qint64 longitud) override
     {
         exige(abierto_, "nothing is sent without a connection");
+        const QByteArray orden(datos, longitud);
+        exige(orden.endsWith("\r\n") && orden.count('\n') == 1, "one command at a time, ended by CRLF");
+        exige(!salio_, "nothing is sent after QUIT");
+        salio_ = orden == "QUIT\r\n";
+        if (orden.startsWith("TOP "))
+            ++tops_;
         return longitud;
     }
     qint64 recibe(char* datos, qint64 longitud, bool mirar) override
@@ -93,6 +100,8 @@ public:
         return 0;
     }
 
+    int tops() const { return tops_; }
+
 private:
     static constexpr int kDescriptor = 1000;
 
@@ -103,6 +112,8 @@ private:
     QByteArray trozos_;
     qsizetype siguiente_ = 0;
     bool abierto_ = false;
+    bool salio_ = false;
+    int tops_ = 0;
 };
 
 class PresentacionMuda final : public Presentacion {
@@ -146,7 +157,9 @@ void fuzzRespuestas(const std::uint8_t* datos, std::size_t tamano)
     conexiones << resto;
 
     PresentacionMuda presentacion;
-    TSockets sockets(nullptr, &presentacion, std::make_unique<TransporteFalso>(conexiones, trozos));
+    auto propio = std::make_unique<TransporteFalso>(conexiones, trozos);
+    const TransporteFalso& transporte = *propio;
+    TSockets sockets(nullptr, &presentacion, std::move(propio));
     TBuzon buzones;
     buzones.agregar("Casa", "127.0.0.1", "pepe", "secreta", true);
     if (dosBuzones)
@@ -166,6 +179,7 @@ void fuzzRespuestas(const std::uint8_t* datos, std::size_t tamano)
         exige(mensajes.cabecera(n).size() <= TMensaje::kLinea, "header line of 255 bytes at most");
     exige(!chequeo.chequeando(), "no check in progress after the cycle");
     exige(sockets.SocketHandle() == -1, "the connection closed after the cycle");
+    exige(transporte.tops() <= kMaxCabeceras, "no TOP for a header line that could not be kept");
     const QByteArray& sello = chequeo.sello();
     exige(sello.isEmpty() || sello.endsWith('>'), "a time stamp ends with '>'");
 }
