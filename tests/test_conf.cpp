@@ -3,6 +3,7 @@
 #include "conf.h"
 #include "pirel.h"
 #include "servidor_guion.h"
+#include "sonido.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -29,6 +30,12 @@ struct AreaMuda final : AreaNotificacion {
     void quita() override {}
     QPoint cursor() const override { return {}; }
     void muestraMenu(QMenu*, const QPoint&) override {}
+};
+
+// The machine has no sound card; the sounds themselves are another test's.
+struct AltavozMudo final : Altavoz {
+    bool evento(const char*) override { return true; }
+    bool fichero(const QString&) override { return true; }
 };
 
 struct CajasGrabadas final : Cajas {
@@ -71,6 +78,7 @@ class TestConf : public QObject {
         advertencias_.clear();
         TPirel::Piezas piezas;
         piezas.area = std::make_unique<AreaMuda>();
+        piezas.altavoz = std::make_unique<AltavozMudo>();
         piezas.cajas = &cajas_;
         piezas.registro = fichero();
         pirel_ = std::make_unique<TPirel>(std::move(piezas));

@@ -54,7 +54,8 @@ class TestEscritorio : public QObject {
         QFile f(carpeta + QStringLiteral("/Ludaren/registro.reg"));
         f.open(QIODevice::WriteOnly);
         f.write("Windows Registry Editor Version 5.00\n\n"
-                "[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion]\n\"frecuencia\"=\"60\"\n\"Animacion\"=\"" + animacion + "\"\n"
+                "[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion]\n\"frecuencia\"=\"60\"\n"
+                "\"Animacion\"=\"" + animacion + "\"\n"
                 "\"Hacer Sonido\"=\"\"\n\n"
                 "[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion\\Buzones]\n"
                 "\"Buzon1\"=\"Casa\"\n\"Host1\"=\"127.0.0.1\"\n\"usuario1\"=\"pepe\"\n\"Codigo1\"=\""
@@ -201,7 +202,8 @@ private slots:
         };
         const auto clic = [this](const QString& ventana, int x, int y, const char* boton) {
             Orden(QStringLiteral("xdotool"),
-                  {"mousemove", "--window", ventana, QString::number(x), QString::number(y), "click", boton}, x_.entorno());
+                  {"mousemove", "--window", ventana, QString::number(x), QString::number(y), "click", boton},
+                  x_.entorno());
         };
         QString aviso;
         QVERIFY2(EsperaA([&] { return !(aviso = busca(QStringLiteral("^2 Mensajes$"))).isEmpty(); }),

@@ -115,14 +115,18 @@ TConf::TConf(TPirel& pirel)
             }
         pirel_.muestraAyuda(13);
     });
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* antes, QWidget* ahora) {
+    foco_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget* antes, QWidget* ahora) {
         if (antes && GroupBox2->isAncestorOf(antes) && !(ahora && GroupBox2->isAncestorOf(ahora)))
             GroupBox2Exit();
     });
     FormCreate();
 }
 
-TConf::~TConf() = default;
+TConf::~TConf()
+{
+    // The focus moves while the controls are destroyed; the dialog is gone by then.
+    disconnect(foco_);
+}
 
 QWidget* TConf::creaPaginaConfiguracion()
 {

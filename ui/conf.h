@@ -89,6 +89,7 @@ private:
 
     TPirel& pirel_;
     bool cerrado_ = false;
+    QMetaObject::Connection foco_;
 };
 
 }

@@ -4,6 +4,7 @@
 #include "ansi.h"
 #include "anuncio.h"
 #include "apop_carga.h"
+#include "aviso.h"
 #include "conf.h"
 #include "error_almacen.h"
 #include "recursos.h"
@@ -35,6 +36,8 @@ TPirel::TPirel(Piezas piezas)
     , ayuda(piezas.ayuda.isEmpty() ? ayudaInstalada() : piezas.ayuda)
     , cajas_(piezas.cajas ? piezas.cajas : &cajasQt_)
     , programa_(piezas.programa.isEmpty() ? QCoreApplication::applicationFilePath() : piezas.programa)
+    , datos_(piezas.datos.isEmpty() ? DirectorioDatos() : piezas.datos)
+    , altavoz_(piezas.altavoz ? std::move(piezas.altavoz) : std::make_unique<AltavozCanberra>())
 {
     bandera0 = IconoSvg(QStringLiteral(":/iconos/bandera0.svg"));
     bandera1 = IconoSvg(QStringLiteral(":/iconos/bandera1.svg"));
@@ -57,11 +60,16 @@ TPirel::TPirel(Piezas piezas)
     Sockets1.Timeout = 60;
 
     abreConfiguracion = [this] { AbreConfiguracion(*this); };
-    // Until the notice window exists, this is its only entry point.
-    abreAviso = [this] { mensajes->recibe(); };
+    abreAviso = [this] {
+        if (!aviso() && creaAviso())
+            presentaAviso();
+    };
 }
 
-TPirel::~TPirel() = default;
+TPirel::~TPirel()
+{
+    delete aviso_;
+}
 
 void TPirel::creaMenu()
 {
@@ -226,18 +234,47 @@ void TPirel::consejo(const QString& texto)
     TrayIcon1.setToolTip(texto);
 }
 
-void TPirel::muestraAviso(const QString&, const QStringList&)
+TFAvisa* TPirel::aviso() const
 {
-    abreAviso();
+    return aviso_ && !aviso_->cerrado() ? aviso_.data() : nullptr;
+}
+
+bool TPirel::creaAviso()
+{
+    // Its error box runs an event loop in which a check may end: one notice all the same.
+    if (creandoAviso_)
+        return false;
+    if (!aviso()) {
+        creandoAviso_ = true;
+        aviso_ = new TFAvisa(*this);
+        creandoAviso_ = false;
+    }
+    return true;
+}
+
+void TPirel::presentaAviso()
+{
+    aviso_->show();
+    aviso_->raise();
+    aviso_->activateWindow();
+}
+
+void TPirel::muestraAviso(const QString& textoCuenta, const QStringList& cabeceras)
+{
+    if (!creaAviso())
+        return;
+    aviso_->refresca(textoCuenta, cabeceras);
+    presentaAviso();
 }
 
 void TPirel::pitido()
 {
-    QApplication::beep();
+    Pitido(*altavoz_);
 }
 
-void TPirel::reproduce(const QByteArray&)
+void TPirel::reproduce(const QByteArray& ficheroWav)
 {
+    Reproduce(*altavoz_, ficheroWav, datos_);
 }
 
 }

@@ -8,18 +8,22 @@
 #include "presentacion.h"
 #include "registro.h"
 #include "sockets.h"
+#include "sonido.h"
 #include "tray_icon.h"
 #include "ventana_ayuda.h"
 
 #include <QIcon>
 #include <QMenu>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
 
 namespace pirel {
+
+class TFAvisa;
 
 class TPirel : public QObject, public Presentacion {
     Q_OBJECT
@@ -30,6 +34,8 @@ public:
         QString registro;                       // the settings file; the user's when empty
         QString programa;                       // this program's path, for the log-on entry
         QString ayuda;                          // the help document; the installed one when empty
+        QString datos;                          // the data folder; the installed one when empty
+        std::unique_ptr<Altavoz> altavoz;       // libcanberra's when empty
     };
     TPirel();
     explicit TPirel(Piezas piezas);
@@ -80,6 +86,10 @@ public:
 
     void CheckMail();
     void muestraAyuda(int contexto);
+    // Where the frames package and the default sound are.
+    const QString& directorioDatos() const { return datos_; }
+    // The open notice, or null.
+    TFAvisa* aviso() const;
 
     // What the check shows, through the tray and the boxes.
     void caja(const QString& texto, const QString& titulo) override;
@@ -96,10 +106,17 @@ private:
     void creaMenu();
     // An error that leaves a handler is shown in an error box; the program goes on.
     void informa(const std::function<void()>& manejador);
+    // Creates the notice when none is open; false while one is being created.
+    bool creaAviso();
+    void presentaAviso();
 
     CajasQt cajasQt_;
     Cajas* cajas_;
     QString programa_;
+    QString datos_;
+    std::unique_ptr<Altavoz> altavoz_;
+    QPointer<TFAvisa> aviso_;
+    bool creandoAviso_ = false;
     bool saliendo_ = false;
 };
 
