@@ -1,5 +1,6 @@
 // The new-mail notice on the main form: its two states, every way of closing it, later
 // announcements, the animation, a missing frames package, and the announcement's sounds.
+#include "escritorio_grabado.h"
 #include "anuncio.h"
 #include "aviso.h"
 #include "pirel.h"
@@ -18,45 +19,9 @@
 #include <functional>
 
 using namespace pirel;
+using namespace pirel::prueba;
 
 namespace {
-
-struct AreaMuda final : AreaNotificacion {
-    void agrega(const QIcon&, const QString&) override {}
-    void modifica(const QIcon&, const QString&) override {}
-    void quita() override {}
-    QPoint cursor() const override { return {}; }
-    void muestraMenu(QMenu*, const QPoint&) override {}
-};
-
-struct CajasGrabadas final : Cajas {
-    QStringList vistas;
-    // What happens while the box would be open.
-    std::function<void()> mientras;
-    void error(const QString& t) override { vistas << "error: " + t; }
-    void mensaje(const QString& t) override
-    {
-        vistas << "mensaje: " + t;
-        if (mientras)
-            mientras();
-    }
-    void socket(const QString& t, const QString&) override { vistas << "socket: " + t; }
-};
-
-struct AltavozGrabado final : Altavoz {
-    QStringList* hechos;
-    explicit AltavozGrabado(QStringList* h) : hechos(h) {}
-    bool evento(const char* id) override
-    {
-        *hechos << QStringLiteral("evento: ") + QLatin1String(id);
-        return true;
-    }
-    bool fichero(const QString& ruta) override
-    {
-        *hechos << "fichero: " + ruta;
-        return true;
-    }
-};
 
 QStringList lineasDe(int cuantas)
 {
@@ -93,7 +58,7 @@ class TestAviso : public QObject {
         cajas_.vistas.clear();
         sonidos_.clear();
         TPirel::Piezas piezas;
-        piezas.area = std::make_unique<AreaMuda>();
+        piezas.area = std::make_unique<AreaGrabada>();
         piezas.cajas = &cajas_;
         piezas.registro = dir_.filePath(QStringLiteral("Ludaren/registro.reg"));
         piezas.programa = QStringLiteral("/usr/bin/pirel");

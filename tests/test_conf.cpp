@@ -1,5 +1,6 @@
 // The configuration dialog on the offscreen platform, with a real settings file and,
 // for "Aceptar", a scripted POP3 server.
+#include "escritorio_grabado.h"
 #include "conf.h"
 #include "pirel.h"
 #include "servidor_guion.h"
@@ -19,33 +20,9 @@
 #include <QToolButton>
 
 using namespace pirel;
+using namespace pirel::prueba;
 using pirel::prueba::Guion;
 using pirel::prueba::ServidorGuion;
-
-namespace {
-
-struct AreaMuda final : AreaNotificacion {
-    void agrega(const QIcon&, const QString&) override {}
-    void modifica(const QIcon&, const QString&) override {}
-    void quita() override {}
-    QPoint cursor() const override { return {}; }
-    void muestraMenu(QMenu*, const QPoint&) override {}
-};
-
-// The machine has no sound card; the sounds themselves are another test's.
-struct AltavozMudo final : Altavoz {
-    bool evento(const char*) override { return true; }
-    bool fichero(const QString&) override { return true; }
-};
-
-struct CajasGrabadas final : Cajas {
-    QStringList vistas;
-    void error(const QString& t) override { vistas << "error: " + t; }
-    void mensaje(const QString& t) override { vistas << "mensaje: " + t; }
-    void socket(const QString& t, const QString&) override { vistas << "socket: " + t; }
-};
-
-}
 
 class TestConf : public QObject {
     Q_OBJECT
@@ -77,8 +54,8 @@ class TestConf : public QObject {
         cajas_.vistas.clear();
         advertencias_.clear();
         TPirel::Piezas piezas;
-        piezas.area = std::make_unique<AreaMuda>();
-        piezas.altavoz = std::make_unique<AltavozMudo>();
+        piezas.area = std::make_unique<AreaGrabada>();
+        piezas.altavoz = std::make_unique<AltavozGrabado>();
         piezas.cajas = &cajas_;
         piezas.registro = fichero();
         pirel_ = std::make_unique<TPirel>(std::move(piezas));

@@ -1,4 +1,5 @@
 // The hidden main form, with the tray and the boxes recorded and a real settings file.
+#include "escritorio_grabado.h"
 #include "ajustes.h"
 #include "clave.h"
 #include "pirel.h"
@@ -11,27 +12,11 @@
 #include <QTest>
 
 using namespace pirel;
+using namespace pirel::prueba;
 using pirel::prueba::Guion;
 using pirel::prueba::ServidorGuion;
 
 namespace {
-
-struct AreaGrabada final : AreaNotificacion {
-    QString* consejo;
-    explicit AreaGrabada(QString* c) : consejo(c) {}
-    void agrega(const QIcon&, const QString& c) override { *consejo = c; }
-    void modifica(const QIcon&, const QString& c) override { *consejo = c; }
-    void quita() override {}
-    QPoint cursor() const override { return {}; }
-    void muestraMenu(QMenu*, const QPoint&) override {}
-};
-
-struct CajasGrabadas final : Cajas {
-    QStringList vistas;
-    void error(const QString& t) override { vistas << "error: " + t; }
-    void mensaje(const QString& t) override { vistas << "mensaje: " + t; }
-    void socket(const QString& t, const QString&) override { vistas << "socket: " + t; }
-};
 
 QByteArray configurado(const QByteArray& opciones)
 {

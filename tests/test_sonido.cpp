@@ -1,5 +1,6 @@
 // The sounds through the real libcanberra, played into a file by a private ALSA
 // configuration, and the choice of the file to play.
+#include "escritorio_grabado.h"
 #include "anuncio.h"
 #include "pirel.h"
 #include "recursos.h"
@@ -12,6 +13,7 @@
 #include <QTest>
 
 using namespace pirel;
+using namespace pirel::prueba;
 
 namespace {
 
@@ -30,19 +32,6 @@ struct AltavozEspia final : Altavoz {
         *hechos << "fichero: " + ruta;
         return real.fichero(ruta);
     }
-};
-
-struct AltavozMudo final : Altavoz {
-    bool evento(const char*) override { return false; }
-    bool fichero(const QString&) override { return false; }
-};
-
-struct AreaMuda final : AreaNotificacion {
-    void agrega(const QIcon&, const QString&) override {}
-    void modifica(const QIcon&, const QString&) override {}
-    void quita() override {}
-    QPoint cursor() const override { return {}; }
-    void muestraMenu(QMenu*, const QPoint&) override {}
 };
 
 }
@@ -109,7 +98,7 @@ private slots:
         QCOMPARE(altavoz.ultimoError(), -9);
         QVERIFY(!altavoz.sonando());
         // Without the bell the windowing system's beep stands in.
-        AltavozMudo mudo;
+        AltavozGrabado mudo(nullptr, false);
         QVERIFY(!Pitido(mudo));
         Reproduce(mudo, "spirel.wav", DirectorioDatos());
         QVERIFY(!QFile::exists(salida_));
@@ -153,7 +142,7 @@ private slots:
         QStringList hechos;
         QTemporaryDir dir;
         TPirel::Piezas piezas;
-        piezas.area = std::make_unique<AreaMuda>();
+        piezas.area = std::make_unique<AreaGrabada>();
         piezas.registro = dir.filePath(QStringLiteral("registro.reg"));
         piezas.altavoz = std::make_unique<AltavozEspia>(real, &hechos);
         TPirel p(std::move(piezas));
