@@ -1,17 +1,14 @@
 // One check cycle over 20 mailboxes of 100 messages each on a private Dovecot server,
 // against a minimal blocking client that sends the same commands in the same run.
 #include "chequeo.h"
+#include "medidas.h"
 #include "servidor_dovecot.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cstdio>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 using namespace pirel;
@@ -37,55 +34,17 @@ public:
 
 QByteArray usuario(int i) { return "u" + QByteArray::number(i).rightJustified(2, '0'); }
 
-// Reads until `fin` ends what has been received.
-bool leeHasta(int fd, QByteArray& pendiente, const char* fin)
-{
-    char buf[4096];
-    for (;;) {
-        const qsizetype donde = pendiente.indexOf(fin);
-        if (donde >= 0) {
-            pendiente.remove(0, donde + qstrlen(fin));
-            return true;
-        }
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n <= 0)
-            return false;
-        pendiente.append(buf, n);
-    }
-}
-
-void orden(int fd, const QByteArray& texto) { (void)!::send(fd, texto.constData(), texto.size(), MSG_NOSIGNAL); }
-
 // `tops` is how many TOP commands go out in all, as the cycle stops asking once it holds
 // as many header lines as it can keep.
 int clienteDirecto(quint16 puerto, int tops)
 {
-    int mensajes = 0;
+    int respuestas = 0;
     for (int i = 1; i <= kBuzones; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in dir{};
-        dir.sin_family = AF_INET;
-        dir.sin_port = htons(puerto);
-        dir.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::connect(fd, reinterpret_cast<sockaddr*>(&dir), sizeof dir);
-        QByteArray p;
-        leeHasta(fd, p, "\r\n");
-        orden(fd, "USER " + usuario(i) + "\r\n");
-        leeHasta(fd, p, "\r\n");
-        orden(fd, "PASS clave\r\n");
-        leeHasta(fd, p, "\r\n");
-        orden(fd, "STAT\r\n");
-        leeHasta(fd, p, "\r\n");
-        for (int k = 1; k <= kMensajes && tops > 0; ++k, --tops) {
-            orden(fd, "TOP " + QByteArray::number(k) + " 1\r\n");
-            if (leeHasta(fd, p, "\r\n.\r\n"))
-                ++mensajes;
-        }
-        orden(fd, "QUIT\r\n");
-        leeHasta(fd, p, "\r\n");
-        ::close(fd);
+        const int aqui = qMin(tops, kMensajes);
+        respuestas += prueba::SesionDirecta(puerto, usuario(i), "clave", aqui);
+        tops -= aqui;
     }
-    return mensajes;
+    return respuestas;
 }
 
 double mediana(std::vector<double> v)

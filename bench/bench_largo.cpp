@@ -1,17 +1,13 @@
 // A long run: 2000 check cycles over 3 mailboxes of 20 messages each on a private Dovecot
 // server, with the resident memory after the warm-up, along the way and at the end.
 #include "chequeo.h"
+#include "medidas.h"
 #include "servidor_dovecot.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 
-#include <arpa/inet.h>
 #include <cstdio>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace pirel;
 
@@ -46,63 +42,13 @@ private:
     }
 };
 
-// A figure of /proc/self/status in kB.
-qint64 estado(const char* campo)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& linea : f.readAll().split('\n'))
-        if (linea.startsWith(campo))
-            return linea.mid(qstrlen(campo)).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
 QByteArray usuario(int i) { return "u" + QByteArray::number(i); }
-
-// Reads until `fin` ends what has been received.
-bool leeHasta(int fd, QByteArray& pendiente, const char* fin)
-{
-    char buf[4096];
-    for (;;) {
-        const qsizetype donde = pendiente.indexOf(fin);
-        if (donde >= 0) {
-            pendiente.remove(0, donde + qstrlen(fin));
-            return true;
-        }
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n <= 0)
-            return false;
-        pendiente.append(buf, n);
-    }
-}
-
-void orden(int fd, const QByteArray& texto) { (void)!::send(fd, texto.constData(), texto.size(), MSG_NOSIGNAL); }
 
 // The same conversation from a minimal blocking client, to tell the server's share of a cycle.
 void cicloDirecto(quint16 puerto)
 {
-    for (int i = 1; i <= kBuzones; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in dir{};
-        dir.sin_family = AF_INET;
-        dir.sin_port = htons(puerto);
-        dir.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::connect(fd, reinterpret_cast<sockaddr*>(&dir), sizeof dir);
-        QByteArray p;
-        leeHasta(fd, p, "\r\n");
-        for (const QByteArray& o : {"USER " + usuario(i), QByteArray("PASS clave"), QByteArray("STAT")}) {
-            orden(fd, o + "\r\n");
-            leeHasta(fd, p, "\r\n");
-        }
-        for (int k = 1; k <= kMensajes; ++k) {
-            orden(fd, "TOP " + QByteArray::number(k) + " 1\r\n");
-            leeHasta(fd, p, "\r\n.\r\n");
-        }
-        orden(fd, "QUIT\r\n");
-        leeHasta(fd, p, "\r\n");
-        ::close(fd);
-    }
+    for (int i = 1; i <= kBuzones; ++i)
+        prueba::SesionDirecta(puerto, usuario(i), "clave", kMensajes);
 }
 
 }
@@ -141,7 +87,7 @@ int main(int argc, char** argv)
     };
     for (int n = 0; n < kCalentamiento; ++n)
         ciclo();
-    const qint64 inicio = estado("VmRSS:");
+    const qint64 inicio = prueba::EstadoProceso("VmRSS:");
     std::printf("%d ciclos de %d buzones x %d mensajes, tras %d de calentamiento\n", kCiclos, kBuzones, kMensajes,
                 kCalentamiento);
     std::printf("  memoria residente al empezar: %lld kB\n", inicio);
@@ -158,11 +104,11 @@ int main(int argc, char** argv)
                 cicloDirecto(servidor.puerto());
             directos += t.nsecsElapsed() / 1e9;
             if (n < kCiclos)
-                std::printf("  tras %4d ciclos: %lld kB\n", n, estado("VmRSS:"));
+                std::printf("  tras %4d ciclos: %lld kB\n", n, prueba::EstadoProceso("VmRSS:"));
         }
     }
-    const qint64 fin = estado("VmRSS:");
-    std::printf("  memoria residente al acabar:  %lld kB (pico %lld kB)\n", fin, estado("VmHWM:"));
+    const qint64 fin = prueba::EstadoProceso("VmRSS:");
+    std::printf("  memoria residente al acabar:  %lld kB (pico %lld kB)\n", fin, prueba::EstadoProceso("VmHWM:"));
     std::printf("  crecimiento:                  %+lld kB (objetivo < 1024 kB)\n", fin - inicio);
     std::printf("  ciclos por segundo:           %.1f (%.2f ms por ciclo)\n", kCiclos / segundos,
                 1000 * segundos / kCiclos);

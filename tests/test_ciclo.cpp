@@ -1,5 +1,4 @@
-#include "chequeo.h"
-#include "presentacion_grabada.h"
+#include "ciclo_prueba.h"
 #include "servidor_guion.h"
 
 #include <QElapsedTimer>
@@ -7,40 +6,12 @@
 #include <QTimer>
 
 using namespace pirel;
+using pirel::prueba::Ciclo;
 using pirel::prueba::Guion;
 using pirel::prueba::PresentacionGrabada;
 using pirel::prueba::ServidorGuion;
 
 namespace {
-
-// The cycle as the program runs it, aimed at a loopback port with a short time-out.
-struct Ciclo {
-    PresentacionGrabada p;
-    TSockets s{nullptr, &p};
-    TBuzon buzones;
-    TMensaje mensajes{buzones};
-    TOpciones opciones;
-    Chequeo c{s, buzones, mensajes, opciones, p};
-
-    explicit Ciclo(quint16 puerto, int espera = 1)
-    {
-        c.puerto = QByteArray::number(puerto);
-        c.espera = espera;
-        opciones.animacion = "No";
-    }
-    void buzon(const QByteArray& nombre, const QByteArray& host = "127.0.0.1", const QByteArray& usuario = "pepe",
-               const QByteArray& clave = "secreta")
-    {
-        buzones.agregar(nombre, host, usuario, clave, true);
-    }
-    QStringList lineas() const
-    {
-        QStringList r;
-        for (int n = 1; n <= mensajes.numCabeceras(); ++n)
-            r << QString::fromLatin1(mensajes.cabecera(n));
-        return r;
-    }
-};
 
 #define TRANSCRIPCION_LIMPIA(servidor)                                                                                \
     do {                                                                                                               \

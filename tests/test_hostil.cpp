@@ -1,8 +1,8 @@
 // The check cycle against servers that misbehave on purpose: floods, endless answers,
 // zero bytes, absurd counts, silence, cut connections and trickles. Whatever they do, the
 // cycle ends within its time-out, keeps its memory, and tells the user what it always tells.
-#include "chequeo.h"
-#include "presentacion_grabada.h"
+#include "ciclo_prueba.h"
+#include "medidas.h"
 #include "servidor_guion.h"
 
 #include <QElapsedTimer>
@@ -13,48 +13,12 @@
 #include <optional>
 
 using namespace pirel;
+using pirel::prueba::Ciclo;
 using pirel::prueba::Guion;
 using pirel::prueba::PresentacionGrabada;
 using pirel::prueba::ServidorGuion;
 
 namespace {
-
-// The cycle as the program runs it, aimed at a loopback port with a short time-out.
-struct Ciclo {
-    PresentacionGrabada p;
-    TSockets s{nullptr, &p};
-    TBuzon buzones;
-    TMensaje mensajes{buzones};
-    TOpciones opciones;
-    Chequeo c{s, buzones, mensajes, opciones, p};
-
-    Ciclo(quint16 puerto, int espera)
-    {
-        c.puerto = QByteArray::number(puerto);
-        c.espera = espera;
-        opciones.animacion = "No";
-        buzones.agregar("Casa", "127.0.0.1", "pepe", "secreta", true);
-    }
-    QStringList lineas() const
-    {
-        QStringList r;
-        for (int n = 1; n <= mensajes.numCabeceras(); ++n)
-            r << QString::fromLatin1(mensajes.cabecera(n));
-        return r;
-    }
-};
-
-// A figure of /proc/self/status in kB, -1 when it is not there.
-qint64 estado(const char* campo)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& linea : f.readAll().split('\n'))
-        if (linea.startsWith(campo))
-            return linea.mid(qstrlen(campo)).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
 
 // Sets the peak back to the present size, so that VmHWM tells the peak of what follows.
 bool reiniciaPico()
@@ -189,6 +153,7 @@ private slots:
         // The first cycle of the process sets up what every later one reuses.
         ServidorGuion servidor({Guion::entrada().stat(1).top(1, "a", "b").quit()});
         Ciclo ciclo(servidor.puerto(), 1);
+        ciclo.buzon("Casa");
         ciclo.c.CheckMail();
         QVERIFY(servidor.termina());
         QCOMPARE(ciclo.p.cajas(), QStringList());
@@ -209,15 +174,16 @@ private slots:
         // The server and its script are built before memory is measured.
         ServidorGuion servidor({caso.guion()});
         Ciclo ciclo(servidor.puerto(), caso.espera);
+        ciclo.buzon("Casa");
 
-        const qint64 antes = estado("VmRSS:");
-        const qint64 picoAntes = estado("VmHWM:");
+        const qint64 antes = prueba::EstadoProceso("VmRSS:");
+        const qint64 picoAntes = prueba::EstadoProceso("VmHWM:");
         const bool pico = reiniciaPico();
         QElapsedTimer t;
         t.start();
         ciclo.c.CheckMail();
         const qint64 ms = t.elapsed();
-        const qint64 crecimiento = pico ? estado("VmHWM:") - antes : estado("VmHWM:") - picoAntes;
+        const qint64 crecimiento = pico ? prueba::EstadoProceso("VmHWM:") - antes : prueba::EstadoProceso("VmHWM:") - picoAntes;
         qInfo("%s: %lld ms, memoria %lld kB -> pico +%lld kB; %s", caso.nombre, ms, antes, crecimiento,
               qUtf8Printable(ciclo.p.cajas().join(QStringLiteral(" | ")).replace(u'\r', u'|')));
 

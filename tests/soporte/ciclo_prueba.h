@@ -1,0 +1,37 @@
+#pragma once
+// The check cycle as the program runs it, recorded, aimed at a loopback port with a short
+// time-out.
+#include "chequeo.h"
+#include "presentacion_grabada.h"
+
+namespace pirel::prueba {
+
+struct Ciclo {
+    PresentacionGrabada p;
+    TSockets s{nullptr, &p};
+    TBuzon buzones;
+    TMensaje mensajes{buzones};
+    TOpciones opciones;
+    Chequeo c{s, buzones, mensajes, opciones, p};
+
+    explicit Ciclo(quint16 puerto, int espera = 1)
+    {
+        c.puerto = QByteArray::number(puerto);
+        c.espera = espera;
+        opciones.animacion = "No";
+    }
+    void buzon(const QByteArray& nombre, const QByteArray& host = "127.0.0.1", const QByteArray& usuario = "pepe",
+               const QByteArray& clave = "secreta")
+    {
+        buzones.agregar(nombre, host, usuario, clave, true);
+    }
+    QStringList lineas() const
+    {
+        QStringList r;
+        for (int n = 1; n <= mensajes.numCabeceras(); ++n)
+            r << QString::fromLatin1(mensajes.cabecera(n));
+        return r;
+    }
+};
+
+}
