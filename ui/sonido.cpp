@@ -8,29 +8,45 @@
 
 #include <canberra.h>
 
+#include <atomic>
+
 namespace pirel {
+namespace {
+
+// One context for the whole process, never destroyed: destroying it unloads the sound
+// driver module while the driver's own thread may still be finishing a sound, which
+// crashes. The system reclaims it when the program ends.
+ca_context* contextoCompartido()
+{
+    static ca_context* const contexto = [] {
+        ca_context* c = nullptr;
+        if (ca_context_create(&c) != CA_SUCCESS)
+            return static_cast<ca_context*>(nullptr);
+        ca_context_change_props(c, CA_PROP_APPLICATION_NAME, "Ludaren Electrónico", CA_PROP_APPLICATION_ID,
+                                "ludaren-electronico", nullptr);
+        return c;
+    }();
+    return contexto;
+}
+
+// Sound ids are the context's, so they are unique across loudspeakers.
+std::atomic<std::uint32_t> siguienteId{0};
+
+}
 
 AltavozCanberra::AltavozCanberra()
+    : contexto_(contextoCompartido())
 {
-    if (ca_context_create(&contexto_) != CA_SUCCESS) {
-        contexto_ = nullptr;
-        return;
-    }
-    ca_context_change_props(contexto_, CA_PROP_APPLICATION_NAME, "Ludaren Electrónico", CA_PROP_APPLICATION_ID,
-                            "ludaren-electronico", nullptr);
 }
 
-AltavozCanberra::~AltavozCanberra()
-{
-    if (contexto_)
-        ca_context_destroy(contexto_);
-}
+AltavozCanberra::~AltavozCanberra() = default;
 
 bool AltavozCanberra::evento(const char* id)
 {
     if (!contexto_)
         return false;
-    ultimoError_ = ca_context_play(contexto_, ++ultimo_, CA_PROP_EVENT_ID, id, nullptr);
+    ultimo_ = ++siguienteId;
+    ultimoError_ = ca_context_play(contexto_, ultimo_, CA_PROP_EVENT_ID, id, nullptr);
     return ultimoError_ == CA_SUCCESS;
 }
 
@@ -39,7 +55,8 @@ bool AltavozCanberra::fichero(const QString& ruta)
     if (!contexto_)
         return false;
     const QByteArray nombre = QFile::encodeName(ruta);
-    ultimoError_ = ca_context_play(contexto_, ++ultimo_, CA_PROP_MEDIA_FILENAME, nombre.constData(), nullptr);
+    ultimo_ = ++siguienteId;
+    ultimoError_ = ca_context_play(contexto_, ultimo_, CA_PROP_MEDIA_FILENAME, nombre.constData(), nullptr);
     return ultimoError_ == CA_SUCCESS;
 }
 
