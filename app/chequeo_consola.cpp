@@ -7,27 +7,36 @@
 #include "buzon.h"
 #include "chequeo.h"
 #include "error_almacen.h"
-#include "textos.h"
+#include "lectura.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
 
+#include <cstdlib>
 #include <optional>
 
 namespace pirel {
 namespace {
 
 const QString kUso = QStringLiteral(
-    "Uso: pirel-chequeo [--buzones FICHERO] [--puerto N] [--espera SEGUNDOS]\n"
+    "Uso: pirel-chequeo [--buzones FICHERO] [--puerto N] [--espera SEGUNDOS] | --help | --version\n"
     "FICHERO tiene un buzón por línea: nombre, servidor, usuario y clave separados por tabuladores"
     " (\"-\" lee la entrada estándar). Sin --buzones se chequean los buzones configurados en Pirel.");
 
+// Every line leaves through here, so no text from a server or a stored setting can
+// drive the terminal.
 void escribe(std::FILE* f, const QString& linea)
 {
-    const QByteArray utf8 = (linea + u'\n').toUtf8();
+    const QByteArray utf8 = (Legible(linea) + u'\n').toUtf8();
     std::fwrite(utf8.constData(), 1, static_cast<size_t>(utf8.size()), f);
     std::fflush(f);
+}
+
+void escribeLineas(std::FILE* f, const QString& texto)
+{
+    for (const QString& linea : texto.split(u'\n'))
+        escribe(f, linea);
 }
 
 // Each message box becomes one line of text.
@@ -62,6 +71,8 @@ struct Argumentos {
     QString buzones;
     QByteArray puerto = "110";
     int espera = 60;
+    // --help or --version: the text to print instead of checking.
+    QString informa;
 };
 
 std::optional<int> entero(const QString& texto, int minimo, int maximo)
@@ -78,6 +89,14 @@ std::optional<Argumentos> leeArgumentos(const QStringList& argumentos, QString* 
     Argumentos a;
     for (qsizetype i = 1; i < argumentos.size(); ++i) {
         const QString& opcion = argumentos[i];
+        if (opcion == u"--help" || opcion == u"-h") {
+            a.informa = kUso;
+            return a;
+        }
+        if (opcion == u"--version") {
+            a.informa = TextoVersion(QStringLiteral("pirel-chequeo"));
+            return a;
+        }
         if (i + 1 >= argumentos.size()) {
             *error = QStringLiteral("Falta el valor de %1 o la opción no existe.").arg(opcion);
             return std::nullopt;
@@ -166,8 +185,12 @@ int EjecutaChequeo(const QStringList& argumentos, std::FILE* entrada, std::FILE*
     const auto a = leeArgumentos(argumentos, &error);
     if (!a) {
         escribe(errores, error);
-        escribe(errores, kUso);
+        escribeLineas(errores, kUso);
         return kErrorUso;
+    }
+    if (!a->informa.isEmpty()) {
+        escribeLineas(salida, a->informa);
+        return EXIT_SUCCESS;
     }
     TBuzon buzones;
     TOpciones opciones;
@@ -197,17 +220,22 @@ int EjecutaChequeo(const QStringList& argumentos, std::FILE* entrada, std::FILE*
     Chequeo chequeo(sockets, buzones, mensajes, opciones, presentacion);
     chequeo.puerto = a->puerto;
     chequeo.espera = a->espera;
-    chequeo.CheckMail();
+    const ResultadoChequeo resultado = chequeo.CheckMail();
 
     for (int n = 1; n <= mensajes.numCabeceras(); ++n)
         escribe(salida, ansi::aTexto(mensajes.cabecera(n)));
-    const QString consejo = presentacion.ultimoConsejo();
-    escribe(salida, consejo);
-    if (consejo == textos::kNoHayMensajes)
-        return kSinMensajes;
-    if (consejo == textos::kErrorConexion)
-        return kErrorConexion;
-    return kHayMensajes;
+    escribe(salida, presentacion.ultimoConsejo());
+    switch (resultado.estado) {
+    case EstadoBandeja::Mensajes: return kHayMensajes;
+    case EstadoBandeja::SinMensajes: return kSinMensajes;
+    case EstadoBandeja::ErrorConexion: return kErrorConexion;
+    }
+    return kErrorConexion;
+}
+
+QString TextoVersion(const QString& programa)
+{
+    return programa + QStringLiteral(" (Ludaren Electrónico) ") + QString::fromLatin1(versionActual);
 }
 
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <QString>
 #include <QStringList>
 
 #include <cstdio>
@@ -10,6 +11,10 @@ enum SalidaChequeo { kHayMensajes = 0, kSinMensajes = 1, kErrorConexion = 2, kEr
 
 // Runs one check cycle without windows: header lines and the final tooltip on `salida`,
 // one line per message box on `errores`.
+// --help and --version print to `salida` and end with 0, as command-line tools do.
 int EjecutaChequeo(const QStringList& argumentos, std::FILE* entrada, std::FILE* salida, std::FILE* errores);
+
+// What --version prints for `programa`.
+[[nodiscard]] QString TextoVersion(const QString& programa);
 
 }

@@ -1,11 +1,22 @@
+#include "chequeo_consola.h"
 #include "pirel.h"
 #include "recursos.h"
 
 #include <QApplication>
 #include <QTimer>
 
+#include <cstdio>
+#include <cstring>
+
 int main(int argc, char** argv)
 {
+    // Answered before the application is made: it needs no display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("%s\n", qUtf8Printable(pirel::TextoVersion(QStringLiteral("pirel"))));
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("pirel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Ludaren Electrónico"));

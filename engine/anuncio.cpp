@@ -10,8 +10,8 @@ QString TextoCuenta(const TMensaje& mensajes)
     return QString::number(mensajes.numCabeceras()) + textos::kMensajes;
 }
 
-void Anuncia(TMensaje& mensajes, const TBuzon& buzones, const TOpciones& opciones, const QByteArray& sello,
-             Presentacion& presentacion)
+EstadoBandeja Anuncia(TMensaje& mensajes, const TBuzon& buzones, const TOpciones& opciones, const QByteArray& sello,
+                      Presentacion& presentacion)
 {
     if (mensajes.HayNuevos()) {
         if (opciones.animacion == "Si") {
@@ -30,13 +30,16 @@ void Anuncia(TMensaje& mensajes, const TBuzon& buzones, const TOpciones& opcione
     if (mensajes.HayMensajes()) {
         presentacion.consejo(TextoCuenta(mensajes));
         presentacion.icono(sello.isEmpty() ? Bandera::bandera1 : Bandera::Bandera5);
-    } else if (buzones.TodosconError()) {
+        return EstadoBandeja::Mensajes;
+    }
+    if (buzones.TodosconError()) {
         presentacion.consejo(textos::kErrorConexion);
         presentacion.icono(Bandera::Bandera2);
-    } else {
-        presentacion.consejo(textos::kNoHayMensajes);
-        presentacion.icono(Bandera::bandera0);
+        return EstadoBandeja::ErrorConexion;
     }
+    presentacion.consejo(textos::kNoHayMensajes);
+    presentacion.icono(Bandera::bandera0);
+    return EstadoBandeja::SinMensajes;
 }
 
 }

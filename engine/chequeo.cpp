@@ -14,6 +14,8 @@ constexpr qsizetype kLineaMax = 4096;
 // A TOP answer is the header and one line; the headers read come long before this.
 constexpr qsizetype kRespuestaMax = 256 * 1024;
 constexpr int kLongitudRecepcion = 4096;
+// The mailbox has been read by the time QUIT goes out: its answer is not worth a long wait.
+constexpr int kEsperaQuit = 5;
 
 }
 
@@ -48,14 +50,15 @@ void Chequeo::Sockets1ErrorOccurred(TSockets*, int, int Error, const QByteArray&
 {
     const int i = buzonActual_;
     ultimoError_ = Error;
-    QByteArray aviso;
     if (Error == winsock::kTiempoAgotado) {
         tiempoAgotado_ = true;
         ultimoError_ = 0;
-        aviso = noResponde(i);
-    } else {
-        aviso = buzones_.host(i) + ": " + Msg;
     }
+    // A server that fumbles its goodbye has still been read: nothing counts against it.
+    if (cerrando_)
+        return;
+    fallo_ = true;
+    const QByteArray aviso = Error == winsock::kTiempoAgotado ? noResponde(i) : buzones_.host(i) + ": " + Msg;
     // An unreachable server is told once, until it answers again.
     if (!buzones_.conError(i)) {
         buzones_.setConError(i, true);
@@ -65,20 +68,30 @@ void Chequeo::Sockets1ErrorOccurred(TSockets*, int, int Error, const QByteArray&
     presentacion_.icono(Bandera::Bandera2);
 }
 
-void Chequeo::CheckMail()
+ResultadoChequeo Chequeo::CheckMail()
 {
     if (chequeando_)
-        return;
+        return {};
     mensajes_.vaciaCabeceras();
     sello_.clear();
+    ResultadoChequeo r;
+    r.hecho = true;
     const int numero = buzones_.numBuzones();
     for (buzonActual_ = 1; buzonActual_ <= numero; ++buzonActual_) {
         const int i = buzonActual_;
         if (buzones_.host(i).isEmpty() || !buzones_.chequear(i))
             continue;
         atiendeBuzon(i);
+        if (fallo_)
+            r.fallidos << i;
     }
-    Anuncia(mensajes_, buzones_, opciones_, sello_, presentacion_);
+    r.nuevos = mensajes_.HayNuevos();
+    r.estado = Anuncia(mensajes_, buzones_, opciones_, sello_, presentacion_);
+    r.cabeceras = mensajes_.numCabeceras();
+    for (int i = 1; i <= buzones_.numBuzones(); ++i)
+        r.cuentas << mensajes_.actuales(i);
+    resultado_ = r;
+    return r;
 }
 
 void Chequeo::atiendeBuzon(int i)
@@ -86,6 +99,7 @@ void Chequeo::atiendeBuzon(int i)
     chequeando_ = true;
     ultimoError_ = 0;
     sesionAbierta_ = false;
+    fallo_ = false;
     lector_.reinicia();
     if (conecta(i))
         conversa(i);
@@ -114,6 +128,7 @@ bool Chequeo::conecta(int i)
         mensajes_.setActuales(i, 0);
         presentacion_.icono(Bandera::Bandera2);
         buzones_.setConError(i, true);
+        fallo_ = true;
         return false;
     }
     return true;
@@ -131,9 +146,10 @@ void Chequeo::vigilaPlazo()
 
 bool Chequeo::ordena(const QByteArray& orden, QByteArray* linea)
 {
+    lector_.descarta();
     // A server that has hung up is sent nothing more: the send would fail on its reset
     // or not, as the timing goes, and the report with it.
-    if (!lector_.cerrada())
+    if (!lector_.cerrada() && !roto())
         Sockets1.SetText(orden);
     lector_.inicia(espera);
     (void)lector_.linea(linea, kLineaMax);
@@ -155,8 +171,9 @@ void Chequeo::conversa(int i)
     const QByteArray linea = PrimeraLinea(saludo);
     sello_ = ExtraeSello(linea);
     if (!EmpiezaPor(linea, "+OK")) {
+        fallo_ = true;
         presentacion_.dialogo(ansi::aTexto(buzones_.nombre(i) + textos::kElServidor + buzones_.host(i)
-                                           + textos::kNoResponde + " (" + linea + ")."));
+                                           + textos::kNoResponde + " (" + Legible(linea) + ")."));
         return;
     }
 
@@ -167,6 +184,7 @@ void Chequeo::conversa(int i)
     if (!ordena("PASS " + buzones_.clave(i) + "\r\n", &respuesta))
         return;
     if (EmpiezaPor(PrimeraLinea(respuesta), "-ERR")) {
+        fallo_ = true;
         presentacion_.dialogo(ansi::aTexto(buzones_.nombre(i) + textos::kClaveRechazada));
         presentacion_.consejo(textos::kClaveIncorrecta);
         presentacion_.icono(Bandera::Bandera2);
@@ -182,12 +200,16 @@ void Chequeo::conversa(int i)
     // Lines past the last that can be kept would be dropped: their TOPs are not sent.
     for (int k = 1; k <= cuenta && !mensajes_.cabecerasLlenas(); ++k)
         recogeCabeceras(i, k);
-    if (cuenta == -1)
-        presentacion_.dialogo(ansi::aTexto(textos::kProtocoloErroneo + lineaStat));
+    if (cuenta == -1) {
+        fallo_ = true;
+        presentacion_.dialogo(ansi::aTexto(textos::kProtocoloErroneo + Legible(lineaStat)));
+    }
 }
 
 void Chequeo::recogeCabeceras(int i, int k)
 {
+    if (!roto())
+        lector_.descarta();
     if (!lector_.cerrada())
         Sockets1.SetText("TOP " + QByteArray::number(k) + " 1\r\n");
     QByteArray respuesta;
@@ -208,11 +230,17 @@ void Chequeo::CierraSesion()
     // One QUIT per session, and none to a server that has already closed.
     if (sesionAbierta_ && !lector_.cerrada()) {
         sesionAbierta_ = false;
-        Sockets1.SetText("QUIT\r\n");
-        QByteArray respuesta;
-        lector_.inicia(espera);
-        (void)lector_.linea(&respuesta, kLineaMax);
-        vigilaPlazo();
+        cerrando_ = true;
+        if (!roto())
+            lector_.descarta();
+        if (!lector_.cerrada()) {
+            Sockets1.SetText("QUIT\r\n");
+            QByteArray respuesta;
+            lector_.inicia(espera > 0 ? qMin(espera, kEsperaQuit) : kEsperaQuit);
+            (void)lector_.linea(&respuesta, kLineaMax);
+            vigilaPlazo();
+        }
+        cerrando_ = false;
     }
     sesionAbierta_ = false;
     if (ConsumeTiempoAgotado() || ultimoError_ != 0)

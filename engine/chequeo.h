@@ -1,6 +1,7 @@
 #pragma once
 // One check cycle: a short POP3 conversation with every marked mailbox, the header
 // lines of every message, and the announcement at the end.
+#include "anuncio.h"
 #include "buzon.h"
 #include "lector.h"
 #include "opciones.h"
@@ -8,8 +9,24 @@
 #include "sockets.h"
 
 #include <QByteArray>
+#include <QList>
 
 namespace pirel {
+
+// What one cycle found, for the callers that act on it; the tray's texts are for the user.
+struct ResultadoChequeo {
+    // False when a cycle was already under way and this call did nothing.
+    bool hecho = false;
+    EstadoBandeja estado = EstadoBandeja::SinMensajes;
+    // New mail was announced.
+    bool nuevos = false;
+    // Header lines collected: the number the tooltip shows.
+    int cabeceras = 0;
+    // The message count of every mailbox, mailbox 1 first, as the cycle left them.
+    QList<int> cuentas;
+    // Positions of the mailboxes whose check failed in this cycle.
+    QList<int> fallidos;
+};
 
 class Chequeo {
 public:
@@ -23,7 +40,9 @@ public:
     QByteArray puerto = "110";
     int espera = 60;
 
-    void CheckMail();
+    ResultadoChequeo CheckMail();
+    // The last cycle that ran.
+    const ResultadoChequeo& ultimoResultado() const { return resultado_; }
     void CierraSesion();
     // The program is ending: whatever session was open counts as closed.
     void terminaSesion() { chequeando_ = false; }
@@ -59,7 +78,12 @@ private:
     int buzonActual_ = 0;
     // True from the greeting until QUIT has gone out, so one session gets one QUIT.
     bool sesionAbierta_ = false;
+    // While QUIT goes out and its answer is awaited.
+    bool cerrando_ = false;
+    // The mailbox being handled has failed in this cycle.
+    bool fallo_ = false;
     QByteArray sello_;
+    ResultadoChequeo resultado_;
 };
 
 }

@@ -5,6 +5,10 @@
 namespace pirel {
 namespace {
 
+// The most one command's drop throws away; whatever keeps coming past it is read as the
+// reply, which is no worse than a reply that is wrong.
+constexpr qint64 kDescarteMax = 1 << 20;
+
 void agrega(QByteArray* destino, const char* datos, qsizetype n, qsizetype guardar)
 {
     const qsizetype sitio = guardar - destino->size();
@@ -23,8 +27,21 @@ LectorRespuestas::LectorRespuestas(TSockets& socket, std::function<bool()> roto)
 void LectorRespuestas::reinicia()
 {
     pendiente_.clear();
+    leido_ = 0;
+    saltaLF_ = false;
     cerrada_ = false;
     excedido_ = false;
+}
+
+void LectorRespuestas::descarta()
+{
+    pendiente_.clear();
+    leido_ = 0;
+    if (cerrada_ || roto_())
+        return;
+    bool cerrada = false;
+    socket_.Descarta(kDescarteMax, &cerrada);
+    cerrada_ = cerrada;
 }
 
 void LectorRespuestas::inicia(int segundos)
@@ -51,25 +68,60 @@ bool LectorRespuestas::recibeMas()
     cerrada_ = cerrada;
     if (datos.isEmpty())
         return false;
+    pendiente_.remove(0, leido_);
+    leido_ = 0;
     pendiente_ += datos;
     return true;
+}
+
+bool LectorRespuestas::agregaLinea(QByteArray* destino, qsizetype guardar, qsizetype* largo, char* primero)
+{
+    *largo = 0;
+    *primero = 0;
+    for (;;) {
+        if (saltaLF_ && leido_ < pendiente_.size()) {
+            saltaLF_ = false;
+            if (pendiente_[leido_] == '\n')
+                ++leido_;
+        }
+        const char* inicio = pendiente_.constData() + leido_;
+        const qsizetype resto = pendiente_.size() - leido_;
+        qsizetype fin = 0;
+        while (fin < resto && inicio[fin] != '\n' && inicio[fin] != '\r')
+            ++fin;
+        if (*largo == 0 && fin > 0)
+            *primero = inicio[0];
+        *largo += fin;
+        agrega(destino, inicio, fin, guardar);
+        if (fin == resto) {
+            leido_ = pendiente_.size();
+            if (!recibeMas())
+                return false;
+            continue;
+        }
+        if (inicio[fin] == '\n') {
+            agrega(destino, "\n", 1, guardar);
+            leido_ += fin + 1;
+        } else if (fin + 1 < resto) {
+            agrega(destino, "\r\n", 2, guardar);
+            leido_ += fin + (inicio[fin + 1] == '\n' ? 2 : 1);
+        } else {
+            // A CR that ends what has arrived ends the line at once: a server that ends
+            // its lines with CR alone and then waits must not cost the time-out.
+            agrega(destino, "\r\n", 2, guardar);
+            leido_ += fin + 1;
+            saltaLF_ = true;
+        }
+        return true;
+    }
 }
 
 bool LectorRespuestas::linea(QByteArray* destino, qsizetype guardar)
 {
     destino->clear();
-    for (;;) {
-        const qsizetype lf = pendiente_.indexOf('\n');
-        if (lf >= 0) {
-            agrega(destino, pendiente_.constData(), lf + 1, guardar);
-            pendiente_.remove(0, lf + 1);
-            return true;
-        }
-        agrega(destino, pendiente_.constData(), pendiente_.size(), guardar);
-        pendiente_.clear();
-        if (!recibeMas())
-            return false;
-    }
+    qsizetype largo;
+    char primero;
+    return agregaLinea(destino, guardar, &largo, &primero);
 }
 
 bool LectorRespuestas::multilinea(QByteArray* destino, qsizetype guardar)
@@ -79,29 +131,13 @@ bool LectorRespuestas::multilinea(QByteArray* destino, qsizetype guardar)
     if (!EmpiezaPor(*destino, "+OK"))
         return true;
     // Only a line holding "." alone ends the answer; dot-stuffed lines do not.
-    enum { Inicio, Punto, PuntoCR, Medio } estado = Inicio;
     for (;;) {
-        for (qsizetype i = 0; i < pendiente_.size(); ++i) {
-            const char c = pendiente_[i];
-            if (c == '\n') {
-                if (estado == Punto || estado == PuntoCR) {
-                    agrega(destino, pendiente_.constData(), i + 1, guardar);
-                    pendiente_.remove(0, i + 1);
-                    return true;
-                }
-                estado = Inicio;
-            } else if (estado == Inicio && c == '.') {
-                estado = Punto;
-            } else if (estado == Punto && c == '\r') {
-                estado = PuntoCR;
-            } else {
-                estado = Medio;
-            }
-        }
-        agrega(destino, pendiente_.constData(), pendiente_.size(), guardar);
-        pendiente_.clear();
-        if (!recibeMas())
+        qsizetype largo;
+        char primero;
+        if (!agregaLinea(destino, guardar, &largo, &primero))
             return false;
+        if (largo == 1 && primero == '.')
+            return true;
     }
 }
 

@@ -1,7 +1,8 @@
 #pragma once
-// Splits the byte stream of one POP3 connection into replies. What arrives after the
-// end of a reply stays for the next one, so no reply is ever read as part of another;
-// each reply keeps a bounded number of bytes and is bounded in time as a whole.
+// Splits the byte stream of one POP3 connection into replies. The client never sends a
+// command before the last reply is complete, so whatever is still pending when the next
+// command goes out answers nothing and is dropped; each reply keeps a bounded number of
+// bytes and is bounded in time as a whole.
 #include "sockets.h"
 
 #include <QByteArray>
@@ -18,10 +19,13 @@ public:
 
     // A new connection: nothing pending.
     void reinicia();
+    // A command is about to go out: what came before it, read or not, is dropped.
+    void descarta();
     // A reply begins; it may take `segundos` in all (0 or less: no limit).
     void inicia(int segundos);
-    // Up to and including the next LF, of which the first `guardar` bytes are kept.
-    // False when the reply stopped before its LF.
+    // One line with its end, of which the first `guardar` bytes are kept. A line ends at
+    // LF, at CR LF, or at a CR alone, which is handed on as CR LF. False when the reply
+    // stopped before the line's end.
     bool linea(QByteArray* destino, qsizetype guardar);
     // A TOP answer: a first line that is not "+OK" alone, otherwise everything up to
     // the line that holds only ".".
@@ -33,10 +37,17 @@ public:
 
 private:
     bool recibeMas();
+    // Appends one line to `destino`, keeping it within `guardar` bytes in all; `largo`
+    // and `primero` tell the line's length without its end and its first byte.
+    bool agregaLinea(QByteArray* destino, qsizetype guardar, qsizetype* largo, char* primero);
 
     TSockets& socket_;
     std::function<bool()> roto_;
     QByteArray pendiente_;
+    // Bytes of `pendiente_` already handed on.
+    qsizetype leido_ = 0;
+    // A line ended at a CR that was the last byte received: a LF that comes next is its.
+    bool saltaLF_ = false;
     QDeadlineTimer plazo_;
     bool excedido_ = false;
     bool cerrada_ = false;

@@ -41,22 +41,11 @@ QByteArray aAnsi(const QByteArray& valor)
     return utf8.hasError() ? valor : ansi::deTexto(texto);
 }
 
-// Trims blanks and control characters at both ends; control characters inside become
-// blanks, since the line goes to a terminal or a list as plain text.
-QByteArray limpia(QByteArray valor)
+// Control characters become blanks, then blanks go from both ends.
+QByteArray limpia(const QByteArray& valor)
 {
-    qsizetype a = 0, b = valor.size();
-    while (a < b && static_cast<unsigned char>(valor[a]) <= ' ')
-        ++a;
-    while (b > a && static_cast<unsigned char>(valor[b - 1]) <= ' ')
-        --b;
-    valor = valor.mid(a, b - a);
-    for (char& c : valor)
-        if (static_cast<unsigned char>(c) < ' ' || c == 0x7F)
-            c = ' ';
-    return aAnsi(valor);
+    return Legible(aAnsi(valor)).trimmed();
 }
-
 
 }
 
@@ -148,6 +137,21 @@ QByteArray Remitente(const QByteArray& respuesta)
         valor.truncate(menor);
     const QByteArray limpio = limpia(valor);
     return limpio.isEmpty() ? QByteArray("Sin Remitente") : limpio;
+}
+
+QString Legible(QString texto)
+{
+    for (QChar& c : texto) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+            c = u' ';
+    }
+    return texto;
+}
+
+QByteArray Legible(const QByteArray& texto)
+{
+    return ansi::deTexto(Legible(ansi::aTexto(texto)));
 }
 
 QByteArray LineaCabecera(const QByteArray& nombre, const QByteArray& respuesta)

@@ -1,6 +1,7 @@
 #pragma once
 // Reading the server's replies: pure functions over the bytes received.
 #include <QByteArray>
+#include <QString>
 
 namespace pirel {
 
@@ -16,5 +17,11 @@ namespace pirel {
 [[nodiscard]] QByteArray Asunto(const QByteArray& respuesta);
 [[nodiscard]] QByteArray Remitente(const QByteArray& respuesta);
 [[nodiscard]] QByteArray LineaCabecera(const QByteArray& nombre, const QByteArray& respuesta);
+
+// Server text made safe to show anywhere, a terminal included: every control character
+// (C0, DEL, and C1 once the text is Unicode) becomes a blank.
+[[nodiscard]] QString Legible(QString texto);
+// The same on Windows-1252 bytes, whose five unassigned bytes stand for C1 characters.
+[[nodiscard]] QByteArray Legible(const QByteArray& texto);
 
 }

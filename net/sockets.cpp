@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -62,8 +63,6 @@ TSockets::TSockets(QObject* parent, AvisosSocket* avisos, std::unique_ptr<Transp
     , transporte_(transporte ? std::move(transporte) : std::make_unique<TransportePosix>())
     , avisos_(avisos)
 {
-    temporizador_.setSingleShot(true);
-    connect(&temporizador_, &QTimer::timeout, this, &TSockets::WMTimer);
 }
 
 TSockets::~TSockets()
@@ -93,24 +92,15 @@ void TSockets::ReportError(const QByteArray& donde, int socket, int codigo)
     avisos().termina();
 }
 
-void TSockets::StartTimeout()
+QDeadlineTimer TSockets::StartTimeout() const
 {
-    if (Timeout > 0)
-        temporizador_.start(std::chrono::seconds(Timeout));
-}
-
-void TSockets::StopTimeout()
-{
-    if (Timeout > 0)
-        temporizador_.stop();
+    if (NonBlocking() || Timeout <= 0)
+        return QDeadlineTimer(QDeadlineTimer::Forever);
+    return QDeadlineTimer(std::chrono::seconds(Timeout));
 }
 
 void TSockets::WMTimer()
 {
-    temporizador_.stop();
-    if (!esperando())
-        return;
-    cancelaEspera();
     if (OnErrorOccurred)
         OnErrorOccurred(this, SocketHandle(), winsock::kTiempoAgotado, "Llamada bloqueada");
     else
@@ -118,26 +108,52 @@ void TSockets::WMTimer()
                       QStringLiteral("LLAMADA A WINSOCK CANCELADA"));
 }
 
-TSockets::Espera TSockets::espera(int fd, QSocketNotifier::Type tipo)
+bool TSockets::refusaAnidada(const QByteArray& donde)
+{
+    // One blocking call at a time, as WinSock allows: a call made from a handler while
+    // another waits fails at once and leaves that wait, its socket and its timer alone.
+    if (!esperando())
+        return false;
+    ReportError(donde, SocketHandle(), winsock::kEnProgreso);
+    return true;
+}
+
+TSockets::Espera TSockets::espera(int fd, QSocketNotifier::Type tipo, const QDeadlineTimer& plazo)
 {
     if (bucle_)
         return Espera::EnCurso;
     QPointer<TSockets> vivo(this);
     QEventLoop bucle;
     QSocketNotifier aviso(fd, tipo);
-    bool listo = false;
+    QTimer reloj;
+    reloj.setSingleShot(true);
+    enum { Esperando, Avisada, Agotada } fin = Esperando;
     connect(&aviso, &QSocketNotifier::activated, &bucle, [&] {
-        listo = true;
+        if (fin == Esperando)
+            fin = Avisada;
         bucle.quit();
     });
+    connect(&reloj, &QTimer::timeout, &bucle, [&] {
+        if (fin == Esperando)
+            fin = Agotada;
+        bucle.quit();
+    });
+    if (!plazo.isForever())
+        reloj.start(std::chrono::milliseconds(qMax<qint64>(0, plazo.remainingTime())));
     bucle_ = &bucle;
     cancelada_ = false;
     bucle.exec();
     if (!vivo)
         return Espera::Destruido;
     bucle_ = nullptr;
+    if (cancelada_)
+        return Espera::Cancelada;
+    if (fin == Agotada) {
+        WMTimer();
+        return Espera::Cancelada;
+    }
     // A loop that ends on neither event is the application quitting: a cancellation.
-    return listo && !cancelada_ ? Espera::Lista : Espera::Cancelada;
+    return fin == Avisada ? Espera::Lista : Espera::Cancelada;
 }
 
 void TSockets::cancelaEspera()
@@ -173,14 +189,7 @@ bool TSockets::resuelve(in_addr_t* direccion)
         [[maybe_unused]] const auto n = ::write(r->tubo[1], &listo, 1);
     }).detach();
 
-    const bool bloqueante = !NonBlocking();
-    if (bloqueante)
-        StartTimeout();
-    const Espera e = espera(r->tubo[0], QSocketNotifier::Read);
-    if (e == Espera::Destruido)
-        return false;
-    if (bloqueante)
-        StopTimeout();
+    const Espera e = espera(r->tubo[0], QSocketNotifier::Read, StartTimeout());
     if (e != Espera::Lista || !r->resuelta.load(std::memory_order_acquire))
         return false;
     *direccion = r->direccion;
@@ -197,6 +206,9 @@ void TSockets::SConnect()
         avisos().caja(QStringLiteral("No se ha especificado direccion IP"), ansi::aTexto(Aplicacion));
         return;
     }
+    // Even the service and name look-ups wait; the new socket would also replace the one waited on.
+    if (refusaAnidada("SConnect"))
+        return;
     sockaddr_in destino{};
     destino.sin_family = AF_INET;
     if (const servent* servicio = ::getservbyname(Port.constData(), "tcp")) {
@@ -228,20 +240,15 @@ void TSockets::SConnect()
 
 void TSockets::conectaBloqueante(const sockaddr_in& destino)
 {
-    if (esperando()) {
-        ReportError("SConnect", SocketHandle(), winsock::kEnProgreso);
-        return;
-    }
-    StartTimeout();
+    const QDeadlineTimer plazo = StartTimeout();
     int e = transporte_->conecta(destino);
     if (e == EINPROGRESS) {
-        switch (espera(transporte_->descriptor(), QSocketNotifier::Write)) {
+        switch (espera(transporte_->descriptor(), QSocketNotifier::Write, plazo)) {
         case Espera::Destruido: return;
         case Espera::Lista: e = transporte_->resultadoConexion(); break;
         default: e = EINTR; break;
         }
     }
-    StopTimeout();
     if (e != 0)
         ReportError("SConnect", SocketHandle(), CodigoWinsock(e));
 }
@@ -258,12 +265,9 @@ void TSockets::Disconnect()
 void TSockets::SetText(const QByteArray& Value)
 {
     const bool bloqueante = !NonBlocking() && socketBloqueante_;
-    if (!NonBlocking() && esperando()) {
-        ReportError("SetText (Send)", SocketHandle(), winsock::kEnProgreso);
+    if (!NonBlocking() && refusaAnidada("SetText (Send)"))
         return;
-    }
-    if (!NonBlocking())
-        StartTimeout();
+    const QDeadlineTimer plazo = StartTimeout();
     qint64 hecho = 0;
     int error = 0;
     // A blocking send sends everything; a non-blocking one makes a single attempt.
@@ -279,7 +283,7 @@ void TSockets::SetText(const QByteArray& Value)
             error = static_cast<int>(-n);
             break;
         }
-        const Espera e = espera(transporte_->descriptor(), QSocketNotifier::Write);
+        const Espera e = espera(transporte_->descriptor(), QSocketNotifier::Write, plazo);
         if (e == Espera::Destruido)
             return;
         if (e != Espera::Lista) {
@@ -287,8 +291,6 @@ void TSockets::SetText(const QByteArray& Value)
             break;
         }
     } while (hecho < Value.size());
-    if (!NonBlocking())
-        StopTimeout();
     if (error != 0) {
         if (error == EAGAIN && escritura_)
             escritura_->setEnabled(true);
@@ -303,19 +305,16 @@ QByteArray TSockets::recibeUna(bool mirar, const QByteArray& donde, bool* cerrad
     if (SocketHandle() == -1)
         return {};
     const bool bloqueante = !NonBlocking() && socketBloqueante_;
-    if (!NonBlocking() && esperando()) {
-        ReportError(donde, SocketHandle(), winsock::kEnProgreso);
+    if (!NonBlocking() && refusaAnidada(donde))
         return {};
-    }
     QByteArray datos(qMax(1, MaximumReceiveLength), Qt::Uninitialized);
-    if (!NonBlocking())
-        StartTimeout();
+    const QDeadlineTimer plazo = StartTimeout();
     qint64 n;
     for (;;) {
         n = transporte_->recibe(datos.data(), datos.size(), mirar);
         if (n >= 0 || -n != EAGAIN || !bloqueante)
             break;
-        const Espera e = espera(transporte_->descriptor(), QSocketNotifier::Read);
+        const Espera e = espera(transporte_->descriptor(), QSocketNotifier::Read, plazo);
         if (e == Espera::Destruido)
             return {};
         if (e != Espera::Lista) {
@@ -323,8 +322,6 @@ QByteArray TSockets::recibeUna(bool mirar, const QByteArray& donde, bool* cerrad
             break;
         }
     }
-    if (!NonBlocking())
-        StopTimeout();
     if (n < 0) {
         ReportError(donde, SocketHandle(), CodigoWinsock(static_cast<int>(-n)));
         return {};
@@ -343,6 +340,19 @@ QByteArray TSockets::recibeUna(bool mirar, const QByteArray& donde, bool* cerrad
 QByteArray TSockets::Recibe(bool* cerrada)
 {
     return recibeUna(false, "GetText (Recv)", cerrada);
+}
+
+void TSockets::Descarta(qint64 maximo, bool* cerrada)
+{
+    bool cerro = false;
+    if (SocketHandle() != -1 && !(!NonBlocking() && refusaAnidada("GetText (Recv)"))) {
+        if (const int e = transporte_->descarta(maximo, &cerro))
+            ReportError("GetText (Recv)", SocketHandle(), CodigoWinsock(e));
+        else if (lectura_ && !conectando_ && !cerro)
+            lectura_->setEnabled(true);
+    }
+    if (cerrada)
+        *cerrada = cerro;
 }
 
 QByteArray TSockets::GetText()

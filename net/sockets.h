@@ -7,11 +7,11 @@
 #include "transporte.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QString>
-#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -83,6 +83,9 @@ public:
     // One receive with every byte kept, zero bytes included. Empty after a failure
     // or when the peer has closed; `cerrada` says which.
     [[nodiscard]] QByteArray Recibe(bool* cerrada = nullptr);
+    // Throws away, without waiting, up to `maximo` bytes that have arrived and not been
+    // read. A failure is reported as a receive's; `cerrada` tells that the peer has closed.
+    void Descarta(qint64 maximo, bool* cerrada = nullptr);
 
     // A notification as the window message carried it: event in the low 16 bits of
     // lParam, error in the high 16.
@@ -96,10 +99,13 @@ private:
     enum class Espera { Lista, Cancelada, EnCurso, Destruido };
 
     void ReportError(const QByteArray& donde, int socket, int codigo);
-    void StartTimeout();
-    void StopTimeout();
+    // The time one blocking call may take, from now; every wait of the call runs its own
+    // timer against it, so no other call can restart or stop it.
+    [[nodiscard]] QDeadlineTimer StartTimeout() const;
+    // A wait ran out of time: the 10060 report, before the interrupted call's own.
     void WMTimer();
-    [[nodiscard]] Espera espera(int fd, QSocketNotifier::Type tipo);
+    [[nodiscard]] bool refusaAnidada(const QByteArray& donde);
+    [[nodiscard]] Espera espera(int fd, QSocketNotifier::Type tipo, const QDeadlineTimer& plazo);
     void cancelaEspera();
     [[nodiscard]] bool resuelve(in_addr_t* direccion);
     [[nodiscard]] QByteArray recibeUna(bool mirar, const QByteArray& donde, bool* cerrada);
@@ -115,7 +121,6 @@ private:
     int noBloqueante_ = 1;
     // The mode the open socket was connected in: only such a socket waits for data.
     bool socketBloqueante_ = false;
-    QTimer temporizador_;
     QEventLoop* bucle_ = nullptr;
     bool cancelada_ = false;
     bool conectando_ = false;

@@ -22,6 +22,9 @@ public:
     // Bytes moved, 0 when the peer has closed (receive only), or minus an errno value.
     [[nodiscard]] virtual qint64 envia(const char* datos, qint64 longitud) = 0;
     [[nodiscard]] virtual qint64 recibe(char* datos, qint64 longitud, bool mirar) = 0;
+    // Throws away, without waiting, up to `maximo` bytes that have arrived and not been
+    // read; 0 or an errno value. `cerrada` is set when the peer has closed.
+    [[nodiscard]] virtual int descarta(qint64 maximo, bool* cerrada) = 0;
     // Aborts the connection and forgets the descriptor; 0 or an errno value.
     virtual int cierra() = 0;
 };
@@ -39,6 +42,7 @@ public:
     int resultadoConexion() override;
     qint64 envia(const char* datos, qint64 longitud) override;
     qint64 recibe(char* datos, qint64 longitud, bool mirar) override;
+    int descarta(qint64 maximo, bool* cerrada) override;
     int cierra() override;
 
 private:

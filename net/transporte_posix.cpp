@@ -62,6 +62,23 @@ qint64 TransportePosix::recibe(char* datos, qint64 longitud, bool mirar)
     return n < 0 ? -errno : n;
 }
 
+int TransportePosix::descarta(qint64 maximo, bool* cerrada)
+{
+    char basura[4096];
+    for (qint64 hecho = 0; hecho < maximo;) {
+        const qint64 n = recibe(basura, qMin<qint64>(sizeof basura, maximo - hecho), false);
+        if (n == 0) {
+            *cerrada = true;
+            return 0;
+        }
+        // The socket never blocks: EAGAIN means nothing more has arrived.
+        if (n < 0)
+            return -n == EAGAIN || -n == EWOULDBLOCK ? 0 : static_cast<int>(-n);
+        hecho += n;
+    }
+    return 0;
+}
+
 int TransportePosix::cierra()
 {
     if (fd_ >= 0) {

@@ -506,7 +506,7 @@ void TConf::BitBtn1Click()
         return;
     }
     pirel_.Timer1.start();
-    if (pirel_.TrayIcon1.ToolTip() == QStringLiteral("Error en Conexion")) {
+    if (pirel_.chequeo && pirel_.chequeo->ultimoResultado().estado == EstadoBandeja::ErrorConexion) {
         pirel_.icono(Bandera::bandera0);
         pirel_.consejo(QStringLiteral("No Hay Mensajes"));
     }

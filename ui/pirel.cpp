@@ -135,10 +135,9 @@ void TPirel::FormDestroy()
     }
 }
 
-void TPirel::CheckMail()
+ResultadoChequeo TPirel::CheckMail()
 {
-    if (chequeo)
-        chequeo->CheckMail();
+    return chequeo ? chequeo->CheckMail() : ResultadoChequeo{};
 }
 
 void TPirel::Timer1Timer()

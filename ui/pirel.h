@@ -84,7 +84,8 @@ public:
     std::unique_ptr<Chequeo> chequeo;
     VentanaAyuda ayuda;
 
-    void CheckMail();
+    // What the cycle found; nothing is done while one is under way.
+    ResultadoChequeo CheckMail();
     void muestraAyuda(int contexto);
     // Where the frames package and the default sound are.
     const QString& directorioDatos() const { return datos_; }
