@@ -21,6 +21,8 @@ namespace {
 
 }
 
+Q_DECLARE_METATYPE(pirel::prueba::Guion)
+
 class TestCiclo : public QObject {
     Q_OBJECT
 private slots:
@@ -34,8 +36,12 @@ private slots:
         Ciclo ciclo(servidor.puerto());
         ciclo.buzon("Casa");
         ciclo.buzon("Trabajo", "127.0.0.1", "luis", "otra");
-        ciclo.c.CheckMail();
+        const ResultadoChequeo r = ciclo.c.CheckMail();
         TRANSCRIPCION_LIMPIA(servidor);
+        QVERIFY(r.hecho && r.nuevos && r.estado == EstadoBandeja::Mensajes);
+        QCOMPARE(r.cabeceras, 3);
+        QCOMPARE(r.cuentas, (QList<int>{2, 1}));
+        QCOMPARE(r.fallidos, QList<int>());
         QCOMPARE(ciclo.lineas(), (QStringList{"Casa => Hola: Ana", "Casa => Factura: luis@y.es",
                                              "Trabajo => Cena: \"Eva\""}));
         QCOMPARE(ciclo.mensajes.actuales(1), 2);
@@ -124,7 +130,8 @@ private slots:
         ciclo.buzon("Casa");
         ciclo.buzon("Lejos", "no-existe.invalid");
         for (int i = 0; i < 3; ++i)
-            ciclo.c.CheckMail();
+            QCOMPARE(ciclo.c.CheckMail().fallidos, (QList<int>{1, 2}));
+        QVERIFY2(ciclo.c.ultimoResultado().estado == EstadoBandeja::ErrorConexion, "the dialog reads this, not the tooltip");
         QCOMPARE(ciclo.p.cajas(), (QStringList{"error: 127.0.0.1: Conexion rechazada",
                                               "error: Lejos: el servidor no-existe.invalid no responde"}));
         QCOMPARE(ciclo.p.ultimoConsejo, QStringLiteral("Error en Conexion"));
@@ -132,9 +139,10 @@ private slots:
 
         ServidorGuion servidor({Guion::entrada().stat(0).quit()});
         ciclo.c.puerto = QByteArray::number(servidor.puerto());
-        ciclo.c.CheckMail();
+        QCOMPARE(ciclo.c.CheckMail().fallidos, QList<int>{2});
         TRANSCRIPCION_LIMPIA(servidor);
         QVERIFY(!ciclo.buzones.conError(1));
+        QVERIFY(ciclo.c.ultimoResultado().estado == EstadoBandeja::SinMensajes);
         QCOMPARE(ciclo.p.ultimoConsejo, QStringLiteral("No Hay Mensajes"));
         ciclo.p.hechos.clear();
         ciclo.c.puerto = QByteArray::number(cerrado);
@@ -212,7 +220,7 @@ private slots:
         QTimer::singleShot(100, [&] {
             QVERIFY(ciclo.c.chequeando());
             const qsizetype antes = ciclo.p.hechos.size();
-            ciclo.c.CheckMail();
+            QVERIFY2(!ciclo.c.CheckMail().hecho, "a nested call does nothing and says so");
             cabecerasDurante = ciclo.mensajes.numCabeceras();
             hechosDurante = ciclo.p.hechos.size() - antes;
         });
@@ -222,6 +230,62 @@ private slots:
         QCOMPARE(hechosDurante, 0);
         QCOMPARE(servidor.conexiones(), 1);
         QCOMPARE(ciclo.lineas(), QStringList{"Casa => a: b"});
+    }
+
+    // Servers that add lines nobody asked for, end lines with CR alone, or put control
+    // characters where the user reads them.
+    void servidoresDescuidados_data()
+    {
+        QTest::addColumn<Guion>("guion");
+        QTest::addColumn<QStringList>("lineas");
+        QTest::addColumn<QStringList>("cajas");
+        QTest::addColumn<int>("actuales");
+        QTest::addColumn<QList<int>>("fallidos");
+        const QStringList dos{"Casa => Uno: Ana", "Casa => Dos: Bea"};
+        QTest::newRow("línea de más tras el saludo")
+            << Guion().S("+OK hola\r\n-ERR de mas\r\n").C("USER pepe").S("+OK\r\n").C("PASS secreta")
+                   .S("-ERR mala\r\n").quit()
+            << QStringList() << QStringList{"dialogo: Casa: Clave incorrecta "} << 0 << QList<int>{1};
+        QTest::newRow("línea de más tras STAT")
+            << Guion::entrada().C("STAT").S("+OK 2 100\r\n* de mas\r\n").top(1, "Uno", "Ana").top(2, "Dos", "Bea").quit()
+            << dos << QStringList() << 2 << QList<int>();
+        QTest::newRow("línea de más tras TOP")
+            << Guion::entrada().stat(2).top(1, "Uno", "Ana", "* de mas\r\n").top(2, "Dos", "Bea").quit()
+            << dos << QStringList() << 2 << QList<int>();
+        QTest::newRow("líneas acabadas en CR solo")
+            << Guion().S("+OK listo\r").C("USER pepe").S("+OK\r").C("PASS secreta").S("+OK\r").C("STAT")
+                   .S("+OK 1 100\r").C("TOP 1 1").S("+OK\rSubject: Solo CR\rFrom: Ana\r\r.\r").C("QUIT").S("+OK\r")
+            << QStringList{"Casa => Solo CR: Ana"} << QStringList() << 1 << QList<int>();
+        QTest::newRow("CR y LF en lecturas distintas")
+            << Guion::entrada().C("STAT").S("+OK 1 100\r").pausa(100).S("\n").C("TOP 1 1")
+                   .S("+OK\r\nSubject: Partido\r").pausa(100).S("\nFrom: Ana\r\n.\r").pausa(100).S("\n").quit()
+            << QStringList{"Casa => Partido: Ana"} << QStringList() << 1 << QList<int>();
+        QTest::newRow("saludo con caracteres de control")
+            << Guion().S(QByteArray("-ERR \x1b]0;x\x07y\0z\x9d\r\n", 17)).quit() << QStringList()
+            << QStringList{"dialogo: Casa: el servidor 127.0.0.1 no responde (-ERR  ]0;x y z )."} << 0 << QList<int>{1};
+        QTest::newRow("STAT con caracteres de control")
+            << Guion::entrada().C("STAT").S("+OK \x1b[2J\x81\r\n").quit() << QStringList()
+            << QStringList{"dialogo: Protocol erroneo: Contacte con el autor. y enviele por mail el siguiente mensaje:\r"
+                           "+OK  [2J "}
+            << -1 << QList<int>{1};
+    }
+    void servidoresDescuidados()
+    {
+        QFETCH(Guion, guion);
+        QFETCH(QStringList, lineas);
+        QFETCH(QStringList, cajas);
+        QFETCH(int, actuales);
+        QFETCH(QList<int>, fallidos);
+        ServidorGuion servidor({guion});
+        Ciclo ciclo(servidor.puerto(), 3);
+        ciclo.buzon("Casa");
+        const ResultadoChequeo r = ciclo.c.CheckMail();
+        TRANSCRIPCION_LIMPIA(servidor);
+        QCOMPARE(ciclo.lineas(), lineas);
+        QCOMPARE(ciclo.p.cajas(), cajas);
+        QCOMPARE(ciclo.mensajes.actuales(1), actuales);
+        QCOMPARE(r.fallidos, fallidos);
+        QVERIFY(!ciclo.buzones.conError(1));
     }
 
     void masDe255Mensajes()

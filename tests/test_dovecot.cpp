@@ -2,6 +2,7 @@
 #include "chequeo.h"
 #include "presentacion_grabada.h"
 #include "servidor_dovecot.h"
+#include "servidor_guion.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,35 @@ using namespace pirel;
 using pirel::prueba::MensajePrueba;
 using pirel::prueba::PresentacionGrabada;
 using pirel::prueba::ServidorDovecot;
+using pirel::prueba::Guion;
+using pirel::prueba::ServidorGuion;
+
+namespace {
+
+struct Salida {
+    int estado = -1;
+    QStringList salida, errores;
+};
+
+// One of the two programs, run to its end.
+Salida ejecuta(const QString& programa, const QStringList& argumentos, const QByteArray& entrada = {},
+              const QString& configuracion = {})
+{
+    QProcess p;
+    auto entorno = QProcessEnvironment::systemEnvironment();
+    if (!configuracion.isEmpty())
+        entorno.insert(QStringLiteral("XDG_CONFIG_HOME"), configuracion);
+    p.setProcessEnvironment(entorno);
+    p.start(QCoreApplication::applicationDirPath() + "/" + programa, argumentos);
+    p.write(entrada);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(30000))
+        return {-1, {"(no terminó)"}, {}};
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts),
+            QString::fromUtf8(p.readAllStandardError()).split(u'\n', Qt::SkipEmptyParts)};
+}
+
+}
 
 class TestDovecot : public QObject {
     Q_OBJECT
@@ -22,22 +52,13 @@ class TestDovecot : public QObject {
     QStringList ejecutaChequeo(const QByteArray& buzones, int* estado, QStringList* errores,
                                const QString& configuracion = QString())
     {
-        QProcess p;
         QStringList argumentos{"--puerto", QString::number(servidor_.puerto()), "--espera", "10"};
         if (configuracion.isEmpty())
             argumentos << "--buzones" << "-";
-        auto entorno = QProcessEnvironment::systemEnvironment();
-        if (!configuracion.isEmpty())
-            entorno.insert(QStringLiteral("XDG_CONFIG_HOME"), configuracion);
-        p.setProcessEnvironment(entorno);
-        p.start(QCoreApplication::applicationDirPath() + "/pirel-chequeo", argumentos);
-        p.write(buzones);
-        p.closeWriteChannel();
-        if (!p.waitForFinished(30000))
-            return {"(no terminó)"};
-        *estado = p.exitCode();
-        *errores = QString::fromUtf8(p.readAllStandardError()).split(u'\n', Qt::SkipEmptyParts);
-        return QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        const Salida s = ejecuta(QStringLiteral("pirel-chequeo"), argumentos, buzones, configuracion);
+        *estado = s.estado;
+        *errores = s.errores;
+        return s.salida;
     }
 
 private slots:
@@ -129,6 +150,51 @@ private slots:
         QCOMPARE(errores.size(), 1);
         QVERIFY(errores[0].contains(u"línea 1"));
         QVERIFY(salida.isEmpty());
+    }
+
+    void lineaDeOrdenes_data()
+    {
+        QTest::addColumn<QString>("programa");
+        QTest::addColumn<QStringList>("argumentos");
+        QTest::addColumn<int>("estado");
+        QTest::addColumn<QString>("primeraSalida");
+        QTest::addColumn<int>("lineasDeError");
+        QTest::newRow("--help") << "pirel-chequeo" << QStringList{"--help"} << 0
+                                << "Uso: pirel-chequeo [--buzones FICHERO] [--puerto N] [--espera SEGUNDOS] | --help | --version"
+                                << 0;
+        QTest::newRow("-h after another option") << "pirel-chequeo" << QStringList{"--espera", "5", "-h"} << 0
+                                                 << "Uso: pirel-chequeo [--buzones FICHERO] [--puerto N] [--espera "
+                                                    "SEGUNDOS] | --help | --version"
+                                                 << 0;
+        QTest::newRow("--version") << "pirel-chequeo" << QStringList{"--version"} << 0
+                                   << "pirel-chequeo (Ludaren Electrónico) 2.0" << 0;
+        QTest::newRow("pirel --version, no display needed") << "pirel" << QStringList{"--version"} << 0
+                                                            << "pirel (Ludaren Electrónico) 2.0" << 0;
+        QTest::newRow("unknown option") << "pirel-chequeo" << QStringList{"--nada", "x"} << 3 << QString() << 3;
+    }
+    void lineaDeOrdenes()
+    {
+        QFETCH(QString, programa);
+        QFETCH(QStringList, argumentos);
+        QFETCH(int, estado);
+        QFETCH(QString, primeraSalida);
+        QFETCH(int, lineasDeError);
+        const Salida s = ejecuta(programa, argumentos);
+        QCOMPARE(s.estado, estado);
+        QCOMPARE(s.salida.value(0), primeraSalida);
+        QCOMPARE(s.errores.size(), lineasDeError);
+    }
+
+    // What a server says reaches the terminal with its control characters made blanks.
+    void sinControlesEnLaTerminal()
+    {
+        ServidorGuion servidor({Guion().S(QByteArray("-ERR \x1b]0;x\x07y\0z\r\n", 16)).quit()});
+        const Salida s = ejecuta("pirel-chequeo", {"--puerto", QString::number(servidor.puerto()), "--buzones", "-"},
+                                 "Casa\x1b[2J\t127.0.0.1\tpepe\tsecreta\n");
+        QVERIFY(servidor.termina());
+        QCOMPARE(s.errores, QStringList{"Casa [2J: el servidor 127.0.0.1 no responde (-ERR  ]0;x y z)."});
+        QCOMPARE(s.salida, QStringList{"No Hay Mensajes"});
+        QCOMPARE(s.estado, 1);
     }
 
     // A settings file written by hand with the single-mailbox layout of old versions.

@@ -137,6 +137,18 @@ QList<Caso> casos()
               {"Casa => Sin Asunto: Sin remitente", "Casa => Sin Asunto: Sin remitente",
                "Casa => Sin Asunto: Sin remitente"},
               std::nullopt, true, 3000});
+    // The mailbox has been read by QUIT: a goodbye that fails costs it nothing.
+    const auto leido = [] { return Guion::entrada().stat(1).top(1, "Hola", "Ana").C("QUIT"); };
+    r.append({"QUIT sin respuesta", 1, [=] { return leido().escucha(); }, {}, QStringLiteral("1 Mensajes"), 1, 1,
+              {"Casa => Hola: Ana"}, std::nullopt, true, 5000});
+    r.append({"QUIT con respuesta sin fin", 1, [=] { return leido().S("+OK ").sinFin(bloque); }, {},
+              QStringLiteral("1 Mensajes"), 1, 1, {"Casa => Hola: Ana"}, std::nullopt, false, 5000});
+    r.append({"QUIT cortado", 1, [=] { return leido().cierra(); }, {}, QStringLiteral("1 Mensajes"), 1, 1,
+              {"Casa => Hola: Ana"}, std::nullopt, true, 3000});
+    // Empty lines, so that wherever a drop stops, every later reply reads as empty.
+    r.append({"saludo seguido de 8 MB de lineas vacias", 1,
+              [=] { return Guion().S("+OK hola\r\n").repite(QByteArray("\r\n").repeated(32 * 1024), 128).escucha(); },
+              {kProtocolo}, QStringLiteral("No Hay Mensajes"), -1, 0, {}, std::nullopt, false, 5000});
     r.append({"gotea un byte por segundo", 2, [=] { return Guion().goteo("+OK hola\r\n", 1000); },
               {kNoResponde, kSaludoVacio}, QStringLiteral("Error en Conexion"), 0, 0, {}, std::nullopt, false,
               8000});

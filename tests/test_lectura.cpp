@@ -1,3 +1,4 @@
+#include "ansi.h"
 #include "lectura.h"
 
 #include <QTest>
@@ -83,12 +84,33 @@ private slots:
             << QByteArray(ok + "Subject: Reuni\xF3n\r\nFrom: b\r\n") << QByteArray("Casa => Reuni\xF3n: b");
         QTest::newRow("control characters inside become blanks")
             << ok + QByteArray("Subject: a\x1b[2Jb\x00" "c\r\nFrom: b\r\n", 28) << QByteArray("Casa => a [2Jb c: b");
+        QTest::newRow("C1 characters become blanks once converted")
+            << QByteArray(ok + "Subject: \xC2\x9D a\xC2\x81\xC3\xB1 \xC2\x8F\r\nFrom: b\r\n") << QByteArray("Casa => a \xF1: b");
     }
     void cabeceras()
     {
         QFETCH(QByteArray, respuesta);
         QFETCH(QByteArray, linea);
         QCOMPARE(LineaCabecera("Casa", respuesta), linea);
+    }
+
+    // The one cleaning step for server text, on bytes and on Unicode alike.
+    void legible_data()
+    {
+        QTest::addColumn<QByteArray>("texto");
+        QTest::addColumn<QByteArray>("limpio");
+        QTest::newRow("C0 and DEL") << QByteArray("a\x1b[2J\x07\x7f\r\n\tb\0c", 13) << QByteArray("a [2J     b c");
+        QTest::newRow("the five bytes that stay C1") << QByteArray("\x81\x8d\x8f\x90\x9d") << QByteArray(5, ' ');
+        QTest::newRow("printable Windows-1252 stays")
+            << QByteArray("\x80\x9b\x9f\xa0\xf1\xff ~") << QByteArray("\x80\x9b\x9f\xa0\xf1\xff ~");
+    }
+    void legible()
+    {
+        QFETCH(QByteArray, texto);
+        QFETCH(QByteArray, limpio);
+        QCOMPARE(Legible(texto), limpio);
+        QCOMPARE(Legible(ansi::aTexto(texto)), ansi::aTexto(limpio));
+        QCOMPARE(Legible(QStringLiteral("x\u0085y\u009bz\u2028")), QStringLiteral("x y z\u2028"));
     }
 
     void primeraLinea()

@@ -133,6 +133,27 @@ private slots:
         QCOMPARE(b.informes[0].socket, -1);
     }
 
+    void descartaLoLlegadoSinEsperar()
+    {
+        ServidorGuion servidor({Guion().S("uno\r\ndos\r\n").C("HOLA").S("tres\r\n").C("ADIOS")});
+        Banco b(servidor.puerto());
+        b.s.SConnect();
+        bool cerrada = true;
+        b.s.Descarta(100, &cerrada);
+        QVERIFY2(!cerrada, "nothing has arrived, and the drop does not wait for it");
+        QCOMPARE(b.s.PeekData(), QByteArray("uno\r\ndos\r\n"));
+        b.s.Descarta(5);
+        QCOMPARE(b.s.PeekData(), QByteArray("dos\r\n"));
+        b.s.Descarta(100);
+        b.s.SetText("HOLA\r\n");
+        QCOMPARE(b.s.Recibe(), QByteArray("tres\r\n"));
+        b.s.SetText("ADIOS\r\n");
+        QVERIFY(b.informes.isEmpty());
+        b.s.Disconnect();
+        QVERIFY(servidor.termina());
+        QCOMPARE(servidor.fallos(), QStringList());
+    }
+
     void recibirMirarYCeros()
     {
         ServidorGuion servidor({Guion().S(QByteArray("+OK a\0b\r\n", 9)).C("HOLA").S("uno").cierra()});
@@ -146,6 +167,9 @@ private slots:
         bool cerrada = false;
         QVERIFY(b.s.Recibe(&cerrada).isEmpty());
         QVERIFY(cerrada);
+        cerrada = false;
+        b.s.Descarta(100, &cerrada);
+        QVERIFY2(cerrada, "a drop also tells that the peer has closed");
         QVERIFY2(b.s.GetText().isEmpty(), "a closed peer gives empty text");
         QVERIFY(b.informes.isEmpty());
         b.s.Disconnect();
@@ -188,6 +212,41 @@ private slots:
         QVERIFY2(t.elapsed() < 1000, "Disconnect cancels the waiting call");
         QCOMPARE(b.codigos(), (QList<int>{10036, 10004}));
         QCOMPARE(b.s.SocketHandle(), -1);
+    }
+
+    // A call made from a handler while another waits is refused before it touches the
+    // wait's socket or timer: the waiting call still times out on its own.
+    void llamadaAnidadaRechazada_data()
+    {
+        QTest::addColumn<int>("llamada");
+        QTest::newRow("SConnect por nombre") << 0;
+        QTest::newRow("SConnect con direccion") << 1;
+        QTest::newRow("SetText") << 2;
+        QTest::newRow("GetText") << 3;
+        QTest::newRow("PeekData") << 4;
+        QTest::newRow("Descarta") << 5;
+    }
+    void llamadaAnidadaRechazada()
+    {
+        QFETCH(int, llamada);
+        ServidorGuion servidor({Guion().pausa(1500)});
+        Banco b(servidor.puerto());
+        b.s.SConnect();
+        const int socket = b.s.SocketHandle();
+        QTimer::singleShot(50, [&] {
+            switch (llamada) {
+            case 0: b.s.IPAddr = "localhost"; b.s.SConnect(); b.s.IPAddr = "127.0.0.1"; break;
+            case 1: b.s.SConnect(); break;
+            case 2: b.s.SetText("X\r\n"); break;
+            case 3: (void)b.s.GetText(); break;
+            case 4: (void)b.s.PeekData(); break;
+            default: b.s.Descarta(100); break;
+            }
+        });
+        QVERIFY(b.s.GetText().isEmpty());
+        QCOMPARE(b.codigos(), (QList<int>{10036, 10060, 10004}));
+        QCOMPARE(b.s.SocketHandle(), socket);
+        b.s.Disconnect();
     }
 
     void sinManejadorLaPrimeraFallaTermina()

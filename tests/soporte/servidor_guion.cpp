@@ -47,11 +47,11 @@ Guion Guion::entrada(const QByteArray& usuario, const QByteArray& clave, const Q
     return g;
 }
 
-Guion& Guion::top(int k, const QByteArray& asunto, const QByteArray& remitente)
+Guion& Guion::top(int k, const QByteArray& asunto, const QByteArray& remitente, const QByteArray& despues)
 {
     return C("TOP " + QByteArray::number(k) + " 1")
         .S("+OK\r\nReturn-Path: <x@y>\r\nSubject: " + asunto + "\r\nFrom: " + remitente
-           + "\r\nTo: pepe@ejemplo.org\r\n\r\nPrimera linea\r\n.\r\n");
+           + "\r\nTo: pepe@ejemplo.org\r\n\r\nPrimera linea\r\n.\r\n" + despues);
 }
 
 quint16 PuertoCerrado()

@@ -38,7 +38,8 @@ public:
     static Guion entrada(const QByteArray& usuario = "pepe", const QByteArray& clave = "secreta",
                          const QByteArray& saludo = "+OK POP3 listo\r\n");
     Guion& stat(int cuenta) { return C("STAT").S("+OK " + QByteArray::number(cuenta) + " 4096\r\n"); }
-    Guion& top(int k, const QByteArray& asunto, const QByteArray& remitente);
+    // `despues` follows the answer in the same send.
+    Guion& top(int k, const QByteArray& asunto, const QByteArray& remitente, const QByteArray& despues = {});
     Guion& quit() { return C("QUIT").S("+OK adios\r\n"); }
 
     QList<Paso> pasos;
