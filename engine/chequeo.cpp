@@ -146,6 +146,7 @@ void Chequeo::vigilaPlazo()
 
 bool Chequeo::ordena(const QByteArray& orden, QByteArray* linea)
 {
+    // Nothing goes out ahead of an answer, so what is pending now answers nothing.
     lector_.descarta();
     // A server that has hung up is sent nothing more: the send would fail on its reset
     // or not, as the timing goes, and the report with it.
