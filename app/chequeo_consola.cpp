@@ -223,7 +223,7 @@ int EjecutaChequeo(const QStringList& argumentos, std::FILE* entrada, std::FILE*
     const ResultadoChequeo resultado = chequeo.CheckMail();
 
     for (int n = 1; n <= mensajes.numCabeceras(); ++n)
-        escribe(salida, ansi::aTexto(mensajes.cabecera(n)));
+        escribe(salida, mensajes.cabecera(n));
     escribe(salida, presentacion.ultimoConsejo());
     switch (resultado.estado) {
     case EstadoBandeja::Mensajes: return kHayMensajes;

@@ -17,7 +17,7 @@ EstadoBandeja Anuncia(TMensaje& mensajes, const TBuzon& buzones, const TOpciones
         if (opciones.animacion == "Si") {
             QStringList lineas;
             for (int n = 1; n <= mensajes.numCabeceras(); ++n)
-                lineas << ansi::aTexto(mensajes.cabecera(n));
+                lineas << mensajes.cabecera(n);
             presentacion.muestraAviso(TextoCuenta(mensajes), lineas);
         } else {
             mensajes.recibe();

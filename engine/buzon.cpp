@@ -1,5 +1,7 @@
 #include "buzon.h"
 
+#include "lectura.h"
+
 #include <algorithm>
 
 namespace pirel {
@@ -81,9 +83,10 @@ bool TBuzon::TodosconError() const
     return alguno;
 }
 
-const QByteArray& TMensaje::cabecera(int n) const
+const QString& TMensaje::cabecera(int n) const
 {
-    return n >= 1 && n <= numCabeceras_ ? cabeceras_[n] : kVacio;
+    static const QString vacia;
+    return n >= 1 && n <= numCabeceras_ ? cabeceras_[n] : vacia;
 }
 
 int TMensaje::enUso() const
@@ -97,11 +100,11 @@ void TMensaje::Limpia()
     actuales_.fill(0);
 }
 
-void TMensaje::AgregaCab(const QByteArray& linea)
+void TMensaje::AgregaCab(const QString& linea)
 {
     if (numCabeceras_ >= kMaxCabeceras)
         return;
-    cabeceras_[++numCabeceras_] = linea.left(kLinea);
+    cabeceras_[++numCabeceras_] = CortaCaracteres(linea, kLinea);
 }
 
 bool TMensaje::HayNuevos() const

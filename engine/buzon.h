@@ -2,6 +2,7 @@
 // The mailbox table and the per-mailbox message tallies. Texts are Windows-1252
 // bytes cut to fixed capacities, as the stored settings and older versions hold them.
 #include <QByteArray>
+#include <QString>
 
 #include <array>
 
@@ -65,13 +66,13 @@ public:
             actuales_[i] = cuenta;
     }
     int numCabeceras() const { return numCabeceras_; }
-    const QByteArray& cabecera(int n) const;
+    const QString& cabecera(int n) const;
     void vaciaCabeceras() { numCabeceras_ = 0; }
     bool cabecerasLlenas() const { return numCabeceras_ >= kMaxCabeceras; }
 
     void Limpia();
     // Lines past the 255th of a cycle are dropped; the count stays at 255.
-    void AgregaCab(const QByteArray& linea);
+    void AgregaCab(const QString& linea);
     [[nodiscard]] bool HayNuevos() const;
     // Also acknowledges every mailbox whose count is 0 or less.
     bool HayMensajes();
@@ -84,7 +85,7 @@ private:
     const TBuzon& tabla_;
     std::array<int, kMaxBuzones + 1> anteriores_{};
     std::array<int, kMaxBuzones + 1> actuales_{};
-    std::array<QByteArray, kMaxCabeceras + 1> cabeceras_{};
+    std::array<QString, kMaxCabeceras + 1> cabeceras_{};
     int numCabeceras_ = 0;
 };
 

@@ -1,10 +1,8 @@
 #include "lectura.h"
 
 #include "ansi.h"
+#include "mime.h"
 
-#include <QStringDecoder>
-
-#include <algorithm>
 #include <optional>
 
 namespace pirel {
@@ -12,39 +10,42 @@ namespace {
 
 bool esDigito(char c) { return c >= '0' && c <= '9'; }
 
-// Header values may run up to this far before their line end; longer ones are dropped.
+// Header values may run up to this far before their line end, counted in decoded
+// characters with the closing CR; longer ones are dropped.
 constexpr qsizetype kValorMax = 127;
+// A folded header stops being read past this many bytes.
+constexpr qsizetype kDesdobladoMax = 8192;
+constexpr qsizetype kLineaMax = 255;
 
-// The value of the first header `nombre` (LF, name, colon), starting `salto` bytes after
-// the colon; nothing when the header is missing.
-std::optional<QByteArray> valorCabecera(const QByteArray& respuesta, const QByteArray& nombre, qsizetype salto)
+qsizetype caracteres(const QString& texto)
 {
-    const qsizetype donde = respuesta.indexOf("\n" + nombre + ":");
-    if (donde < 0)
+    qsizetype n = 0;
+    for (qsizetype i = 0; i < texto.size(); ++i, ++n)
+        if (texto[i].isHighSurrogate() && i + 1 < texto.size() && texto[i + 1].isLowSurrogate())
+            ++i;
+    return n;
+}
+
+// The decoded value of header `nombre`, `salto` characters after its colon; empty when
+// it runs past the value window, nothing when the header is missing.
+std::optional<QString> valorCabecera(const QByteArray& respuesta, const QByteArray& nombre, qsizetype salto,
+                                     QByteArray (*parte)(const QByteArray&))
+{
+    const auto valor = mime::Desdobla(respuesta, nombre, kDesdobladoMax);
+    if (!valor)
         return std::nullopt;
-    const qsizetype inicio = donde + 1 + nombre.size() + 1 + salto;
-    const qsizetype fin = respuesta.mid(inicio, kValorMax).indexOf('\n');
-    QByteArray valor = fin < 0 ? QByteArray() : respuesta.mid(inicio, fin);
-    if (valor.endsWith('\r'))
-        valor.chop(1);
-    return valor;
+    const QByteArray bytes = valor->bytes.mid(salto);
+    QString texto = mime::Decodifica(bytes);
+    if (caracteres(texto) + (valor->cr ? 1 : 0) >= kValorMax)
+        return QString();
+    return parte ? mime::Decodifica(parte(bytes)) : texto;
 }
 
-// Raw 8-bit headers are UTF-8 in today's mail; the program keeps Windows-1252.
-QByteArray aAnsi(const QByteArray& valor)
+// Trimmed of blanks and control characters at both ends; those inside become blanks,
+// since the line goes to a terminal or a list as plain text.
+QString limpia(const QString& valor)
 {
-    const bool ascii = std::all_of(valor.begin(), valor.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii)
-        return valor;
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString texto = utf8.decode(valor);
-    return utf8.hasError() ? valor : ansi::deTexto(texto);
-}
-
-// Control characters become blanks, then blanks go from both ends.
-QByteArray limpia(const QByteArray& valor)
-{
-    return Legible(aAnsi(valor)).trimmed();
+    return Legible(valor).trimmed();
 }
 
 }
@@ -117,26 +118,22 @@ QByteArray ExtraeSello(const QByteArray& linea)
     return linea.mid(qMax<qsizetype>(menor, 0));
 }
 
-QByteArray Asunto(const QByteArray& respuesta)
+QString Asunto(const QByteArray& respuesta)
 {
-    const auto valor = valorCabecera(respuesta, "Subject", 1);
+    const auto valor = valorCabecera(respuesta, "Subject", 1, nullptr);
     if (!valor)
-        return "Sin Asunto";
-    const QByteArray limpio = limpia(*valor);
-    return limpio.isEmpty() ? QByteArray("Sin Asunto") : limpio;
+        return QStringLiteral("Sin Asunto");
+    const QString limpio = limpia(*valor);
+    return limpio.isEmpty() ? QStringLiteral("Sin Asunto") : limpio;
 }
 
-QByteArray Remitente(const QByteArray& respuesta)
+QString Remitente(const QByteArray& respuesta)
 {
-    const auto encontrado = valorCabecera(respuesta, "From", 0);
-    if (!encontrado)
-        return "Sin remitente";
-    QByteArray valor = *encontrado;
-    const qsizetype menor = valor.indexOf('<');
-    if (menor >= 0)
-        valor.truncate(menor);
-    const QByteArray limpio = limpia(valor);
-    return limpio.isEmpty() ? QByteArray("Sin Remitente") : limpio;
+    const auto valor = valorCabecera(respuesta, "From", 0, &mime::NombreVisible);
+    if (!valor)
+        return QStringLiteral("Sin remitente");
+    const QString limpio = limpia(*valor);
+    return limpio.isEmpty() ? QStringLiteral("Sin Remitente") : limpio;
 }
 
 QString Legible(QString texto)
@@ -154,9 +151,18 @@ QByteArray Legible(const QByteArray& texto)
     return ansi::deTexto(Legible(ansi::aTexto(texto)));
 }
 
-QByteArray LineaCabecera(const QByteArray& nombre, const QByteArray& respuesta)
+QString LineaCabecera(const QByteArray& nombre, const QByteArray& respuesta)
 {
-    return nombre + " => " + Asunto(respuesta) + ": " + Remitente(respuesta);
+    return CortaCaracteres(ansi::aTexto(nombre) + QStringLiteral(" => ") + Asunto(respuesta) + QStringLiteral(": ") + Remitente(respuesta),
+                           kLineaMax);
+}
+
+QString CortaCaracteres(const QString& texto, qsizetype maximo)
+{
+    qsizetype i = 0;
+    for (qsizetype n = 0; n < maximo && i < texto.size(); ++n)
+        i += texto[i].isHighSurrogate() && i + 1 < texto.size() && texto[i + 1].isLowSurrogate() ? 2 : 1;
+    return texto.left(i);
 }
 
 }

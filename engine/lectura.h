@@ -14,9 +14,12 @@ namespace pirel {
 // The APOP time stamp that ends a greeting, brackets included, or empty.
 [[nodiscard]] QByteArray ExtraeSello(const QByteArray& linea);
 // Subject and sender of a TOP answer, with the defaults for missing or empty ones.
-[[nodiscard]] QByteArray Asunto(const QByteArray& respuesta);
-[[nodiscard]] QByteArray Remitente(const QByteArray& respuesta);
-[[nodiscard]] QByteArray LineaCabecera(const QByteArray& nombre, const QByteArray& respuesta);
+// Folded lines joined and encoded words decoded; the line is cut to 255 characters.
+[[nodiscard]] QString Asunto(const QByteArray& respuesta);
+[[nodiscard]] QString Remitente(const QByteArray& respuesta);
+[[nodiscard]] QString LineaCabecera(const QByteArray& nombre, const QByteArray& respuesta);
+// The first `maximo` characters, a surrogate pair counted as one.
+[[nodiscard]] QString CortaCaracteres(const QString& texto, qsizetype maximo);
 
 // Server text made safe to show anywhere, a terminal included: every control character
 // (C0, DEL, and C1 once the text is Unicode) becomes a blank.

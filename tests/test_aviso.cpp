@@ -77,7 +77,7 @@ class TestAviso : public QObject {
         p.mensajes->vaciaCabeceras();
         p.mensajes->setActuales(1, cuantas);
         for (const QString& l : lineasDe(cuantas))
-            p.mensajes->AgregaCab(l.toLatin1());
+            p.mensajes->AgregaCab(l);
     }
     static TFAvisa* abre(TPirel& p)
     {
@@ -273,12 +273,12 @@ private slots:
     {
         auto p = forma(0);
         QVERIFY(p);
-        const QByteArray hostil = "Casa => <b>negrita</b> <img src=\"/etc/passwd\"> &amp;: <a href=\"x\">y</a>";
+        const QString hostil = QStringLiteral("Casa => <b>negrita</b> <img src=\"/etc/passwd\"> &amp;: <a href=\"x\">y</a>");
         p->mensajes->setActuales(1, 1);
         p->mensajes->AgregaCab(hostil);
         TFAvisa* a = abre(*p);
         QTest::mouseClick(a, Qt::LeftButton, {}, QPoint(70, 50));
-        QCOMPARE(a->Memo1->toPlainText(), QString::fromLatin1(hostil));
+        QCOMPARE(a->Memo1->toPlainText(), hostil);
         a->CierraAviso();
     }
 

@@ -43,7 +43,7 @@ private slots:
         QCOMPARE(r.cuentas, (QList<int>{2, 1}));
         QCOMPARE(r.fallidos, QList<int>());
         QCOMPARE(ciclo.lineas(), (QStringList{"Casa => Hola: Ana", "Casa => Factura: luis@y.es",
-                                             "Trabajo => Cena: \"Eva\""}));
+                                             "Trabajo => Cena: Eva"}));
         QCOMPARE(ciclo.mensajes.actuales(1), 2);
         QCOMPARE(ciclo.mensajes.actuales(2), 1);
         QCOMPARE(ciclo.p.cajas(), QStringList());

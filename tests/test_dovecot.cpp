@@ -78,6 +78,11 @@ private slots:
         servidor_.agregaUsuario("ana", "secreta", tres);
         servidor_.agregaUsuario("vacio", "nada", {});
         servidor_.agregaUsuario("lleno", "mucho", cien);
+        // Subjects and senders as today's mail encodes them.
+        servidor_.agregaUsuario("mundo", "todo", {
+            {"=?koi8-r?B?8NLJ18XU?=", "=?ISO-8859-1?Q?Jos=E9?= <j@ejemplo.org>"},
+            {"=?gb2312?B?xOO6ww==?= =?utf-8?B?8J+Y?=\r\n =?utf-8?B?gA==?=", "\"P\xC3\xA9rez, Ana\" <a@ejemplo.org>"},
+        });
         QString error;
         QVERIFY2(servidor_.arranca(&error), qPrintable(error + "\n" + servidor_.registro()));
     }
@@ -103,10 +108,10 @@ private slots:
         QCOMPARE(mensajes.actuales(2), 0);
         QCOMPARE(mensajes.actuales(3), 100);
         QCOMPARE(mensajes.numCabeceras(), 103);
-        QCOMPARE(mensajes.cabecera(1), QByteArray("Casa => Reuni\xF3n del lunes: Ana P\xE9rez"));
-        QCOMPARE(mensajes.cabecera(2), QByteArray("Casa => Factura: facturas@ejemplo.org"));
-        QCOMPARE(mensajes.cabecera(3), QByteArray("Casa => Sin Asunto: Sin Remitente"));
-        QCOMPARE(mensajes.cabecera(103), QByteArray("Lleno => Mensaje 100: Robot"));
+        QCOMPARE(mensajes.cabecera(1), QStringLiteral("Casa => Reunión del lunes: Ana Pérez"));
+        QCOMPARE(mensajes.cabecera(2), QStringLiteral("Casa => Factura: facturas@ejemplo.org"));
+        QCOMPARE(mensajes.cabecera(3), QStringLiteral("Casa => Sin Asunto: Sin Remitente"));
+        QCOMPARE(mensajes.cabecera(103), QStringLiteral("Lleno => Mensaje 100: Robot"));
         QCOMPARE(p.hechos.first(), QStringLiteral("aviso: 103 Mensajes"));
         QCOMPARE(p.ultimoConsejo, QStringLiteral("103 Mensajes"));
 
@@ -129,6 +134,9 @@ private slots:
                                       "Casa => Sin Asunto: Sin Remitente", "3 Mensajes"}));
         QCOMPARE(errores, QStringList());
         QCOMPARE(estado, 0);
+
+        salida = ejecutaChequeo("Mundo\t127.0.0.1\tmundo\ttodo\n", &estado, &errores);
+        QCOMPARE(salida, (QStringList{"Mundo => Привет: José", "Mundo => 你好😀: Pérez, Ana", "2 Mensajes"}));
 
         salida = ejecutaChequeo("# sin correo\nVacío\t127.0.0.1\tvacio\tnada\n", &estado, &errores);
         QCOMPARE(salida, QStringList{"No Hay Mensajes"});

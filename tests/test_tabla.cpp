@@ -26,8 +26,11 @@ private slots:
         QCOMPARE(t.usuario(1).size(), 20);
         QCOMPARE(t.clave(1).size(), 12);
         TMensaje m(t);
-        m.AgregaCab(QByteArray(300, 'x'));
+        m.AgregaCab(QString(300, u'x'));
         QCOMPARE(m.cabecera(1).size(), 255);
+        // An emoji is one character, never cut in half.
+        m.AgregaCab(QString(254, u'x') + QStringLiteral("\U0001F600\U0001F600"));
+        QCOMPARE(m.cabecera(2), QString(254, u'x') + QStringLiteral("\U0001F600"));
     }
 
     void tablaLlenaYLineasDeMas()
@@ -44,9 +47,9 @@ private slots:
 
         TMensaje m(t);
         for (int i = 1; i <= 300; ++i)
-            m.AgregaCab(QByteArray::number(i));
+            m.AgregaCab(QString::number(i));
         QCOMPARE(m.numCabeceras(), 255);
-        QCOMPARE(m.cabecera(255), QByteArray("255"));
+        QCOMPARE(m.cabecera(255), QStringLiteral("255"));
         QVERIFY(m.cabecera(256).isEmpty());
         m.setActuales(21, 5);
         QCOMPARE(m.actuales(21), 0);

@@ -220,7 +220,7 @@ void TFAvisa::amplia()
     Memo1->show();
     QStringList lineas;
     for (int n = 1; n <= cuantas; ++n)
-        lineas << ansi::aTexto(pirel_.mensajes->cabecera(n));
+        lineas << pirel_.mensajes->cabecera(n);
     llenaLista(lineas);
     BitBtn1->setVisible(!pirel_.opciones.gestorCorreo.isEmpty());
     BitBtn1->raise();

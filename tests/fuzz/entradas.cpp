@@ -6,6 +6,7 @@
 #include "clave.h"
 #include "error_almacen.h"
 #include "lectura.h"
+#include "mime.h"
 
 #include <QCoreApplication>
 
@@ -179,7 +180,7 @@ void fuzzRespuestas(const std::uint8_t* datos, std::size_t tamano)
 
     exige(mensajes.numCabeceras() >= 0 && mensajes.numCabeceras() <= kMaxCabeceras, "header count within 0..255");
     for (int n = 1; n <= mensajes.numCabeceras(); ++n)
-        exige(mensajes.cabecera(n).size() <= TMensaje::kLinea, "header line of 255 bytes at most");
+        exige(mensajes.cabecera(n).toUcs4().size() <= TMensaje::kLinea, "header line of 255 characters at most");
     exige(!chequeo.chequeando(), "no check in progress after the cycle");
     exige(sockets.SocketHandle() == -1, "the connection closed after the cycle");
     exige(transporte.tops() <= kMaxCabeceras, "no TOP for a header line that could not be kept");
@@ -205,10 +206,23 @@ void fuzzSello(const std::uint8_t* datos, std::size_t tamano)
     exige(!PrimeraLinea(linea).contains('\r'), "the first line holds no CR");
     exige(EmpiezaPor(linea, linea.left(3).toLower()), "a line starts with its own beginning in any case");
 
-    const QByteArray cabecera = LineaCabecera("Casa", linea);
-    exige(cabecera.startsWith("Casa => "), "a header line starts with the mailbox name");
-    for (const QChar c : ansi::aTexto(cabecera.mid(8)))
-        exige(c.unicode() >= ' ' && (c.unicode() < 0x7F || c.unicode() > 0x9F), "a header line holds no control characters");
+    const QString cabecera = LineaCabecera("Casa", linea);
+    exige(cabecera.startsWith(u"Casa => "), "a header line starts with the mailbox name");
+    exige(cabecera.toUcs4().size() <= TMensaje::kLinea, "a header line of 255 characters at most");
+    for (const QChar c : cabecera)
+        exige(c.unicode() >= 0x20 && (c.unicode() < 0x7F || c.unicode() >= 0xA0), "a header line holds no control characters");
+}
+
+void fuzzCabecera(const std::uint8_t* datos, std::size_t tamano)
+{
+    const QByteArray entrada = bytes(datos, tamano);
+    (void)mime::Decodifica(entrada);
+    // The input is the header block of a TOP answer.
+    const QString cabecera = LineaCabecera("Casa", "+OK\r\n" + entrada + "\r\n.\r\n");
+    exige(cabecera.startsWith(u"Casa => "), "a header line starts with the mailbox name");
+    exige(cabecera.toUcs4().size() <= TMensaje::kLinea, "a header line of 255 characters at most");
+    for (const QChar c : cabecera)
+        exige(c.unicode() >= 0x20 && (c.unicode() < 0x7F || c.unicode() >= 0xA0), "a header line holds no control characters");
 }
 
 void fuzzClave(const std::uint8_t* datos, std::size_t tamano)

@@ -10,6 +10,8 @@ namespace pirel::fuzz {
 void fuzzRespuestas(const std::uint8_t* datos, std::size_t tamano);
 // The readers of single reply lines and TOP answers.
 void fuzzSello(const std::uint8_t* datos, std::size_t tamano);
+// Subject and From as encoded words, folded lines and raw 8-bit bytes.
+void fuzzCabecera(const std::uint8_t* datos, std::size_t tamano);
 void fuzzClave(const std::uint8_t* datos, std::size_t tamano);
 void fuzzRegistro(const std::uint8_t* datos, std::size_t tamano);
 

@@ -47,7 +47,7 @@ class TestFuzz : public QObject {
 private slots:
     void cadaObjetivoTieneCorpus()
     {
-        for (const char* objetivo : {"respuestas", "sello", "clave", "registro"})
+        for (const char* objetivo : {"respuestas", "sello", "cabecera", "clave", "registro"})
             QVERIFY2(!guardados(QStringLiteral("corpus"), QString::fromLatin1(objetivo)).isEmpty(), objetivo);
     }
 
@@ -55,6 +55,8 @@ private slots:
     void respuestas() { reproduce(&fuzzRespuestas); }
     void sello_data() { filas(QStringLiteral("sello")); }
     void sello() { reproduce(&fuzzSello); }
+    void cabecera_data() { filas(QStringLiteral("cabecera")); }
+    void cabecera() { reproduce(&fuzzCabecera); }
     void clave_data() { filas(QStringLiteral("clave")); }
     void clave() { reproduce(&fuzzClave); }
     void registro_data() { filas(QStringLiteral("registro")); }

@@ -29,7 +29,7 @@ struct Ciclo {
     {
         QStringList r;
         for (int n = 1; n <= mensajes.numCabeceras(); ++n)
-            r << QString::fromLatin1(mensajes.cabecera(n));
+            r << mensajes.cabecera(n);
         return r;
     }
 };
