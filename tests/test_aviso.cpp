@@ -273,7 +273,7 @@ private slots:
     {
         auto p = forma(0);
         QVERIFY(p);
-        const QString hostil = QStringLiteral("Casa => <b>negrita</b> <img src=\"/etc/passwd\"> &amp;: <a href=\"x\">y</a>");
+        const QString hostil = QStringLiteral("Casa => Привет 你好 😀 <b>negrita</b> <img src=\"/etc/passwd\"> &amp;: <a href=\"x\">y</a>");
         p->mensajes->setActuales(1, 1);
         p->mensajes->AgregaCab(hostil);
         TFAvisa* a = abre(*p);
