@@ -1,5 +1,6 @@
 // The new-mail notice on the main form: its two states, every way of closing it, later
 // announcements, the animation, a missing frames package, and the announcement's sounds.
+// The primary screen lies right of and below another one, as on a desk with two monitors.
 #include "escritorio_grabado.h"
 #include "anuncio.h"
 #include "aviso.h"
@@ -9,6 +10,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QScreen>
@@ -34,7 +36,7 @@ QStringList lineasDe(int cuantas)
 QPoint centrado(QSize tamano)
 {
     const QRect g = QGuiApplication::primaryScreen()->geometry();
-    return {(g.width() - tamano.width()) / 2, (g.height() - tamano.height()) / 2};
+    return g.topLeft() + QPoint((g.width() - tamano.width()) / 2, (g.height() - tamano.height()) / 2);
 }
 
 void suelta(QWidget* w, Qt::MouseButton boton, QPoint donde = {5, 5})
@@ -269,6 +271,29 @@ private slots:
         a->CierraAviso();
     }
 
+    void nuncaTomaElFoco()
+    {
+        auto p = forma(2, "touch \"" + QFile::encodeName(dir_.filePath(QStringLiteral("abierto"))) + '"');
+        QVERIFY(p);
+        QLineEdit otroPrograma;
+        otroPrograma.show();
+        QApplication::setActiveWindow(&otroPrograma);
+        otroPrograma.setFocus();
+        QVERIFY(QTest::qWaitForWindowActive(&otroPrograma));
+        p->muestraAviso(QStringLiteral("2 Mensajes"), lineasDe(2));
+        QTest::mouseClick(p->aviso(), Qt::LeftButton, {}, QPoint(70, 50));
+        pon(*p, 3);
+        p->muestraAviso(QStringLiteral("3 Mensajes"), lineasDe(3));
+        QVERIFY(p->aviso()->isVisible());
+        QCOMPARE(QApplication::activeWindow(), &otroPrograma);
+        QCOMPARE(QApplication::focusWidget(), &otroPrograma);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QCOMPARE(otroPrograma.text(), QStringLiteral(" "));
+        QVERIFY(p->aviso());
+        QVERIFY(!QFile::exists(dir_.filePath(QStringLiteral("abierto"))));
+        p->aviso()->CierraAviso();
+    }
+
     void textoSoloPlano()
     {
         auto p = forma(0);
@@ -409,5 +434,19 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestAviso)
+int main(int argc, char** argv)
+{
+    QTemporaryDir dir;
+    const QString pantallas = dir.filePath(QStringLiteral("pantallas.json"));
+    QFile f(pantallas);
+    if (!f.open(QIODevice::WriteOnly))
+        return 1;
+    f.write(R"({"screens": [{"name": "principal", "x": 1280, "y": 96, "width": 1024, "height": 768},
+                            {"name": "otra", "x": 0, "y": 0, "width": 1280, "height": 1024}]})");
+    f.close();
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(pantallas));
+    QApplication app(argc, argv);
+    TestAviso prueba;
+    return QTest::qExec(&prueba, argc, argv);
+}
 #include "test_aviso.moc"
