@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -132,6 +133,7 @@ private slots:
         conf_->resize(tamano + QSize(80, 60));
         QCOMPARE(conf_->size(), tamano);
         QVERIFY(tamano.width() >= 391 && tamano.height() >= 363);
+        QCOMPARE(tamano.expandedTo(conf_->layout()->totalMinimumSize()), tamano);
         QCOMPARE(conf_->dBuzon->count(), 0);
         QVERIFY(!conf_->eliminar->isEnabled());
         QVERIFY(conf_->nuevo->isEnabled());

@@ -116,7 +116,8 @@ private:
     void cierraConfiguracion(bool aceptado);
     // An error that leaves a handler is shown in an error box; the program goes on.
     void informa(const std::function<void()>& manejador);
-    // Creates the notice when none is open; false while one is being created.
+    // Creates the notice when none is open; false when none is open afterwards (the
+    // box about missing frames runs a loop in which the notice can be closed).
     bool creaAviso();
     void presentaAviso();
 
