@@ -19,7 +19,8 @@ int main(int argc, char** argv)
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("pirel"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Ludaren Electrónico"));
+    // No display name: on X11 Qt would add it to every window's title, and the titles
+    // are given exactly.
     QApplication::setDesktopFileName(QStringLiteral("ludaren-electronico"));
     QApplication::setWindowIcon(pirel::IconoSvg(QStringLiteral(":/iconos/ludaren-electronico.svg")));
     // Only the tray icon lives on: closing the help or a notice must not end the program.

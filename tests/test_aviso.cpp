@@ -1,5 +1,6 @@
 // The new-mail notice on the main form: its two states, every way of closing it, later
 // announcements, the animation, a missing frames package, and the announcement's sounds.
+// The primary screen lies right of and below another one, as on a desk with two monitors.
 #include "escritorio_grabado.h"
 #include "anuncio.h"
 #include "aviso.h"
@@ -34,7 +35,7 @@ QStringList lineasDe(int cuantas)
 QPoint centrado(QSize tamano)
 {
     const QRect g = QGuiApplication::primaryScreen()->geometry();
-    return {(g.width() - tamano.width()) / 2, (g.height() - tamano.height()) / 2};
+    return g.topLeft() + QPoint((g.width() - tamano.width()) / 2, (g.height() - tamano.height()) / 2);
 }
 
 void suelta(QWidget* w, Qt::MouseButton boton, QPoint donde = {5, 5})
@@ -86,6 +87,11 @@ class TestAviso : public QObject {
     }
 
 private slots:
+    void initTestCase()
+    {
+        QCOMPARE(QGuiApplication::primaryScreen()->geometry(), QRect(1280, 96, 1024, 768));
+    }
+
     void compacto()
     {
         auto p = forma(3);
@@ -409,5 +415,20 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestAviso)
+int main(int argc, char** argv)
+{
+    QTemporaryDir dir;
+    const QString pantallas = dir.filePath(QStringLiteral("pantallas.json"));
+    QFile f(pantallas);
+    if (!f.open(QIODevice::WriteOnly))
+        return 1;
+    // The plugin takes the screen first by name as the primary one.
+    f.write(R"({"screens": [{"name": "1 principal", "x": 1280, "y": 96, "width": 1024, "height": 768},
+                            {"name": "2 otra", "x": 0, "y": 0, "width": 1280, "height": 1024}]})");
+    f.close();
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(pantallas));
+    QApplication app(argc, argv);
+    TestAviso prueba;
+    return QTest::qExec(&prueba, argc, argv);
+}
 #include "test_aviso.moc"

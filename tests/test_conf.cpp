@@ -1,8 +1,9 @@
-// The configuration dialog on the offscreen platform, with a real settings file and,
-// for "Aceptar", a scripted POP3 server.
+// The configuration dialog on the offscreen platform: alone, driven by keys, and opened
+// by the main form with a real settings file and, for "Aceptar", a scripted POP3 server.
 #include "escritorio_grabado.h"
 #include "conf.h"
 #include "pirel.h"
+#include "recursos.h"
 #include "servidor_guion.h"
 #include "sonido.h"
 
@@ -12,17 +13,35 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QToolButton>
 
 using namespace pirel;
 using namespace pirel::prueba;
 using pirel::prueba::Guion;
 using pirel::prueba::ServidorGuion;
+
+namespace {
+
+QStringList nombres(const TBuzon& tabla)
+{
+    QStringList r;
+    for (int i = 1; i <= tabla.numBuzones(); ++i)
+        r << QString::fromLatin1(tabla.nombre(i)) + u'@' + QString::fromLatin1(tabla.host(i));
+    return r;
+}
+
+// Keys go where the focus is, as they would from a keyboard.
+void teclea(const QString& texto) { QTest::keyClicks(QApplication::focusWidget(), texto); }
+void pulsa(Qt::Key tecla, Qt::KeyboardModifiers mod = {}) { QTest::keyClick(QApplication::focusWidget(), tecla, mod); }
+
+}
 
 class TestConf : public QObject {
     Q_OBJECT
@@ -32,6 +51,7 @@ class TestConf : public QObject {
     std::unique_ptr<TPirel> pirel_;
     QPointer<TConf> conf_;
     QStringList advertencias_;
+    QList<TBuzon> aceptadas_;
 
     QString fichero() const { return dir_->filePath(QStringLiteral("Ludaren/registro.reg")); }
     QByteArray guardado() const
@@ -63,17 +83,30 @@ class TestConf : public QObject {
         pirel_->chequeo->espera = 2;
         pirel_->FormShow();
         pirel_->ayuda.hide();
-        AbreConfiguracion(*pirel_);
-        conf_ = findChild();
-        QVERIFY(conf_);
+        pirel_->ConfiguracionClick();
+        conf_ = pirel_->configuracion();
+        QVERIFY(conf_ && conf_->isVisible());
         conf_->advierte = [this](const QString& t) { advertencias_ << t; };
     }
-    static TConf* findChild()
+    // The dialog alone, on two mailboxes, in front; "Aceptar" hands the table over here.
+    void solo()
     {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* c = qobject_cast<TConf*>(w); c && c->isVisible())
-                return c;
-        return nullptr;
+        TBuzon tabla;
+        tabla.agregar("Gmail trabajo", "pop.gmail.com", "ana", "x", true);
+        tabla.agregar("Casa", "pop.casa.es", "ana", "y", true);
+        aceptadas_.clear();
+        conf_ = new TConf(tabla, TOpciones{});
+        conf_->alAceptar = [this](const Aceptacion& a) {
+            TBuzon t;
+            t.copiar(a.buzones);
+            if (a.pendiente)
+                a.pendiente(t);
+            aceptadas_ << t;
+            return true;
+        };
+        conf_->show();
+        QApplication::setActiveWindow(conf_);
+        QVERIFY(QTest::qWaitForWindowActive(conf_));
     }
     void escribeBuzon(const QString& nombre, const QString& host, const QString& usuario, const QString& clave)
     {
@@ -96,6 +129,11 @@ private slots:
         abre();
         QVERIFY(pirel_->ventanasAbiertas & TPirel::kConfiguracionAbierta);
         QCOMPARE(conf_->windowTitle(), QStringLiteral("Ludaren Electrónico"));
+        const QSize tamano = conf_->size();
+        conf_->resize(tamano + QSize(80, 60));
+        QCOMPARE(conf_->size(), tamano);
+        QVERIFY(tamano.width() >= 391 && tamano.height() >= 363);
+        QCOMPARE(tamano.expandedTo(conf_->layout()->totalMinimumSize()), tamano);
         QCOMPARE(conf_->dBuzon->count(), 0);
         QVERIFY(!conf_->eliminar->isEnabled());
         QVERIFY(conf_->nuevo->isEnabled());
@@ -109,10 +147,117 @@ private slots:
         QVERIFY(conf_->AnimaSobre->isChecked());
         QVERIFY(conf_->CheckBox1->isChecked());
         QCOMPARE(conf_->titulo->text(), QStringLiteral("Ludaren Electrónico versión 2.0"));
-        QVERIFY(conf_->dclave->echoMode() == QLineEdit::Password);
-        QCOMPARE(conf_->dHost->maxLength(), 40);
-        QCOMPARE(conf_->dfrecuencia->maximum(), 720);
         QVERIFY(!pirel_->Timer1.isActive());
+    }
+
+    void teclearNoElige_data()
+    {
+        QTest::addColumn<QString>("nombre");
+        QTest::newRow("the beginning of another name") << QStringLiteral("Gmail");
+        QTest::newRow("another name in other letters") << QStringLiteral("casa");
+        QTest::newRow("the same name") << QStringLiteral("Casa");
+    }
+    void teclearNoElige()
+    {
+        QFETCH(QString, nombre);
+        solo();
+        pulsa(Qt::Key_N, Qt::AltModifier);
+        // A mnemonic clicks its button a moment later, as a mouse would.
+        QTRY_VERIFY(conf_->anadiendo());
+        teclea(nombre);
+        pulsa(Qt::Key_Tab);
+        QVERIFY2(conf_->anadiendo(), "leaving the name chose a mailbox");
+        QCOMPARE(QApplication::focusWidget(), conf_->dHost);
+        teclea(QStringLiteral("pop.nuevo.es"));
+        pulsa(Qt::Key_Tab);
+        teclea(QStringLiteral("eva"));
+        pulsa(Qt::Key_D, Qt::AltModifier);
+        QTRY_VERIFY(!conf_->anadiendo());
+        QCOMPARE(nombres(conf_->buzonesEdicion),
+                 (QStringList{"Gmail trabajo@pop.gmail.com", "Casa@pop.casa.es", nombre + "@pop.nuevo.es"}));
+        QCOMPARE(conf_->dBuzon->currentIndex(), 2);
+
+        // The arrow keys do choose, and so give up an addition.
+        pulsa(Qt::Key_N, Qt::AltModifier);
+        QTRY_VERIFY(conf_->anadiendo());
+        teclea(nombre);
+        pulsa(Qt::Key_Down);
+        QVERIFY(!conf_->anadiendo());
+        QCOMPARE(conf_->dHost->text(), QStringLiteral("pop.gmail.com"));
+    }
+
+    void intro_data()
+    {
+        QTest::addColumn<QStringList>("aceptado"); // empty: "Aceptar" was not pressed
+        QTest::newRow("browsing, a server retyped") << QStringList{"Gmail trabajo@pop.otro.es", "Casa@pop.casa.es"};
+        QTest::newRow("adding, in the name") << QStringList{"Gmail trabajo@pop.gmail.com", "Casa@pop.casa.es",
+                                                             "Casa@pop.otro.es"};
+        QTest::newRow("on Eliminar") << QStringList();
+    }
+    void intro()
+    {
+        QFETCH(QStringList, aceptado);
+        solo();
+        const QString fila = QString::fromLatin1(QTest::currentDataTag());
+        if (fila.startsWith(u"browsing")) {
+            conf_->dHost->setFocus();
+            pulsa(Qt::Key_A, Qt::ControlModifier);
+            teclea(QStringLiteral("pop.otro.es"));
+        } else if (fila.startsWith(u"adding")) {
+            pulsa(Qt::Key_N, Qt::AltModifier);
+            QTRY_VERIFY(conf_->anadiendo());
+            pulsa(Qt::Key_Tab);
+            teclea(QStringLiteral("pop.otro.es"));
+            pulsa(Qt::Key_Tab);
+            teclea(QStringLiteral("eva"));
+            pulsa(Qt::Key_Backtab);
+            pulsa(Qt::Key_Backtab);
+            QCOMPARE(QApplication::focusWidget(), conf_->dBuzon);
+            teclea(QStringLiteral("Casa"));
+        } else {
+            conf_->eliminar->setFocus();
+        }
+        pulsa(Qt::Key_Return);
+        QCOMPARE(aceptadas_.size(), aceptado.isEmpty() ? 0 : 1);
+        if (aceptado.isEmpty())
+            QCOMPARE(nombres(conf_->buzonesEdicion), QStringList{"Casa@pop.casa.es"});
+        else
+            QCOMPARE(nombres(aceptadas_.first()), aceptado);
+    }
+
+    // The help's steps name the dialog's own controls, in the order the user meets them.
+    void ayudaConLosRotulosDelDialogo()
+    {
+        solo();
+        QStringList rotulos{conf_->windowTitle()};
+        const auto recoge = [&] {
+            for (const QLabel* l : conf_->findChildren<QLabel*>())
+                rotulos << l->text();
+            for (const QAbstractButton* b : conf_->findChildren<QAbstractButton*>())
+                rotulos << b->text().remove(u'&');
+            for (int i = 0; i < conf_->PageControl1->count(); ++i)
+                rotulos << conf_->PageControl1->tabText(i).remove(u'&');
+        };
+        recoge();
+        conf_->nuevo->click();
+        recoge();
+        QFile f(DirectorioDatos() + QStringLiteral("/ayuda.html"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(f.readAll());
+        const qsizetype desde = html.indexOf(QStringLiteral("<a name=\"14\">")), hasta = html.indexOf(u"Importante", desde);
+        QVERIFY(desde > 0 && hasta > desde);
+        QStringList negritas;
+        static const QRegularExpression kNegrita(QStringLiteral("<b>([^<]+)</b>"));
+        for (const auto& m : kNegrita.globalMatch(html.mid(desde, hasta - desde)))
+            negritas << m.captured(1);
+        for (const QString& n : negritas)
+            QVERIFY2(rotulos.contains(n), qPrintable(n + QStringLiteral(" is not a caption of the dialog")));
+        qsizetype antes = -1;
+        for (const QString paso : {"Nuevo", "Buzon:", "Servidor:", "Usuario:", "Clave:", "Chequear", "Añadir", "Aceptar"}) {
+            const qsizetype donde = negritas.indexOf(paso, antes + 1);
+            QVERIFY2(donde > antes, qPrintable(paso + QStringLiteral(" is missing or out of order")));
+            antes = donde;
+        }
     }
 
     void aceptarSoloTrasAnadir()
@@ -224,7 +369,6 @@ private slots:
              "[HKEY_CURRENT_USER\\Software\\Ludaren\\Version]\n\"Numero\"=\"2.0\"\n");
         const QByteArray antes = guardado();
         QCOMPARE(conf_->dfrecuencia->value(), 9);
-        conf_->activateWindow();
         QApplication::setActiveWindow(conf_);
         conf_->dHost->setFocus();
         conf_->dHost->setText(QStringLiteral("nuevo.invalid"));

@@ -155,6 +155,34 @@ private slots:
         QCOMPARE(avisos_, 0);
     }
 
+    void ayudaDelMenu_data()
+    {
+        QTest::addColumn<int>("bajadas");
+        QTest::addColumn<int>("contexto");
+        QTest::newRow("Chequear Correo &Ahora") << 1 << 2;
+        QTest::newRow("A&brir Correo") << 2 << 2; // none of its own: the menu's
+        QTest::newRow("&Configuración") << 3 << 14;
+        QTest::newRow("A&yuda") << 4 << 2;
+        QTest::newRow("&Salir") << 5 << 2;
+    }
+    void ayudaDelMenu()
+    {
+        QFETCH(int, bajadas);
+        QFETCH(int, contexto);
+        auto p = forma();
+        QVERIFY(p->FormCreate());
+        p->PopupMenu1.popup({});
+        QVERIFY(QTest::qWaitForWindowExposed(&p->PopupMenu1));
+        for (int i = 0; i < bajadas; ++i)
+            QTest::keyClick(&p->PopupMenu1, Qt::Key_Down);
+        QCOMPARE(p->PopupMenu1.activeAction()->text(), QString::fromUtf8(QTest::currentDataTag()));
+        QTest::keyClick(&p->PopupMenu1, Qt::Key_F1);
+        QVERIFY(!p->PopupMenu1.isVisible());
+        QVERIFY(p->ayuda.isVisible());
+        QCOMPARE(p->ayuda.contexto(), contexto);
+        QCOMPARE(dialogos_, 0);
+    }
+
     void tickDuranteUnChequeo()
     {
         ServidorGuion servidor({Guion().pausa(300).S("+OK\r\n").C("USER pepe").S("+OK\r\n").C("PASS secreta")

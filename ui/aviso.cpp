@@ -1,7 +1,5 @@
 #include "aviso.h"
 
-#include "ansi.h"
-#include "pirel.h"
 #include "textos.h"
 
 #include <QCloseEvent>
@@ -70,12 +68,19 @@ int FotogramaActual()
     return fotogramaActual;
 }
 
-TFAvisa::TFAvisa(TPirel& pirel)
-    : QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+TFAvisa::TFAvisa(const TMensaje& mensajes, const TOpciones& opciones, int mediaPantalla, const QString& datos)
+    : QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowDoesNotAcceptFocus)
     , Memo1(new QPlainTextEdit(this))
     , BitBtn1(new QPushButton(this))
-    , pirel_(pirel)
+    , mensajes_(mensajes)
+    , opciones_(opciones)
+    , mediaPantalla_(mediaPantalla)
+    , datos_(datos)
 {
+    // It appears while the user types elsewhere: a key must never reach it, least of all
+    // its button, which starts the mail program and acknowledges the mail.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     QPalette fondo = palette();
     fondo.setColor(QPalette::Window, kMarino);
     setPalette(fondo);
@@ -104,17 +109,14 @@ TFAvisa::TFAvisa(TPirel& pirel)
     BitBtn1->setGeometry(204, 66, 22, 21);
     BitBtn1->setIcon(iconoSobre());
     BitBtn1->setToolTip(QStringLiteral("Abrir Correo"));
+    BitBtn1->setFocusPolicy(Qt::NoFocus);
     connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
 
     Timer1.setInterval(kIntervalo);
     connect(&Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
 
     FormCreate();
-
-    if (const QScreen* pantalla = QGuiApplication::primaryScreen()) {
-        const QRect g = pantalla->geometry();
-        move(g.x() + (g.width() - width()) / 2, g.y() + (g.height() - height()) / 2);
-    }
+    centra(size());
 }
 
 TFAvisa::~TFAvisa()
@@ -123,18 +125,16 @@ TFAvisa::~TFAvisa()
     if (!cerrado_) {
         Timer1.stop();
         ImageList1.clear();
-        pirel_.ventanasAbiertas &= ~TPirel::kAvisoAbierto;
         liberaPaquete();
     }
 }
 
 void TFAvisa::FormCreate()
 {
-    pirel_.ventanasAbiertas |= TPirel::kAvisoAbierto;
-    setWindowTitle(QString::number(pirel_.mensajes ? pirel_.mensajes->numCabeceras() : 0) + textos::kMensajes);
+    setWindowTitle(QString::number(mensajes_.numCabeceras()) + textos::kMensajes);
     setFixedSize(kAncho, kAlto);
     if (!cargaPaquete()) {
-        pirel_.dialogo(QStringLiteral("Error en la carga de Pirel01.DLL"));
+        errorAlCrear_ = QStringLiteral("Error en la carga de Pirel01.DLL");
         return;
     }
     for (int i = 0; i < kFotogramas; ++i) {
@@ -146,7 +146,7 @@ void TFAvisa::FormCreate()
 
 bool TFAvisa::cargaPaquete()
 {
-    const QString ruta = pirel_.directorioDatos() + u'/' + kPaquete;
+    const QString ruta = datos_ + u'/' + kPaquete;
     if (!QFile::exists(ruta) || !QResource::registerResource(ruta))
         return false;
     paquete_ = ruta;
@@ -182,7 +182,7 @@ void TFAvisa::Timer1Timer()
 
 bool TFAvisa::ampliado() const
 {
-    return width() >= pirel_.mediaPantalla;
+    return width() >= mediaPantalla_;
 }
 
 void TFAvisa::mouseReleaseEvent(QMouseEvent* evento)
@@ -205,13 +205,10 @@ void TFAvisa::amplia()
 {
     Timer1.stop();
     setWindowTitle(QStringLiteral("Ludaren Electronico: ") + windowTitle());
-    setFixedSize(pirel_.mediaPantalla, kAltoAmpliado);
-    if (const QScreen* pantalla = QGuiApplication::primaryScreen()) {
-        const QRect g = pantalla->geometry();
-        move((g.width() - pirel_.mediaPantalla) / 2, (g.height() - kAltoAmpliado) / 2);
-    }
+    setFixedSize(mediaPantalla_, kAltoAmpliado);
+    centra(QSize(mediaPantalla_, kAltoAmpliado));
     Memo1->setGeometry(rect());
-    const int cuantas = pirel_.mensajes ? pirel_.mensajes->numCabeceras() : 0;
+    const int cuantas = mensajes_.numCabeceras();
     // With the vertical bar the button moves clear of it.
     const int margen = cuantas > 8 ? 20 : 6;
     Memo1->setVerticalScrollBarPolicy(cuantas > 8 ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
@@ -220,10 +217,19 @@ void TFAvisa::amplia()
     Memo1->show();
     QStringList lineas;
     for (int n = 1; n <= cuantas; ++n)
-        lineas << pirel_.mensajes->cabecera(n);
+        lineas << mensajes_.cabecera(n);
     llenaLista(lineas);
-    BitBtn1->setVisible(!pirel_.opciones.gestorCorreo.isEmpty());
+    BitBtn1->setVisible(!opciones_.gestorCorreo.isEmpty());
     BitBtn1->raise();
+}
+
+void TFAvisa::centra(QSize tamano)
+{
+    // On the primary screen, wherever that one lies among the others.
+    if (const QScreen* pantalla = QGuiApplication::primaryScreen()) {
+        const QRect g = pantalla->geometry();
+        move(g.x() + (g.width() - tamano.width()) / 2, g.y() + (g.height() - tamano.height()) / 2);
+    }
 }
 
 void TFAvisa::llenaLista(const QStringList& lineas)
@@ -264,7 +270,8 @@ void TFAvisa::Memo1Click()
 
 void TFAvisa::BitBtn1Click()
 {
-    pirel_.Ejecuta(pirel_.opciones.gestorCorreo);
+    if (alAbrirCorreo)
+        alAbrirCorreo();
     CierraAviso();
 }
 
@@ -280,10 +287,9 @@ void TFAvisa::CierraAviso()
         return;
     cerrado_ = true;
     Timer1.stop();
-    if (pirel_.mensajes)
-        pirel_.mensajes->recibe();
+    if (alCerrar)
+        alCerrar();
     ImageList1.clear();
-    pirel_.ventanasAbiertas &= ~TPirel::kAvisoAbierto;
     liberaPaquete();
     hide();
     deleteLater();

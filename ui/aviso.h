@@ -1,6 +1,9 @@
 #pragma once
 // The new-mail notice: a small animated window that, clicked, widens to list the
 // messages found. However it is closed, the counts it announced are acknowledged.
+#include "buzon.h"
+#include "opciones.h"
+
 #include <QList>
 #include <QPixmap>
 #include <QPlainTextEdit>
@@ -8,9 +11,9 @@
 #include <QTimer>
 #include <QWidget>
 
-namespace pirel {
+#include <functional>
 
-class TPirel;
+namespace pirel {
 
 // The frame the animation shows; it runs on from one notice to the next.
 [[nodiscard]] int FotogramaActual();
@@ -21,8 +24,18 @@ public:
     static constexpr int kFotogramas = 12, kAncho = 148, kAlto = 112, kAltoAmpliado = 200;
     static constexpr int kIntervalo = 160;
 
-    explicit TFAvisa(TPirel& pirel);
+    // The tallies and the options are read when the notice widens, as a later check may
+    // have changed them; `datos` is the folder of the frames package.
+    TFAvisa(const TMensaje& mensajes, const TOpciones& opciones, int mediaPantalla, const QString& datos);
     ~TFAvisa() override;
+
+    // Set by whoever opens the notice: its button, and every way of closing it (which
+    // acknowledges the counts it announced).
+    std::function<void()> alAbrirCorreo;
+    std::function<void()> alCerrar;
+
+    // Why the frames could not be loaded, empty when they were.
+    const QString& errorAlCrear() const { return errorAlCrear_; }
 
     void Timer1Timer();
     void Memo1Click();
@@ -49,11 +62,16 @@ private:
     void FormCreate();
     void FormMouseUp(Qt::MouseButton boton);
     void amplia();
+    void centra(QSize tamano);
     bool cargaPaquete();
     void liberaPaquete();
     void llenaLista(const QStringList& lineas);
 
-    TPirel& pirel_;
+    const TMensaje& mensajes_;
+    const TOpciones& opciones_;
+    const int mediaPantalla_;
+    const QString datos_;
+    QString errorAlCrear_;
     QList<QPixmap> ImageList1;
     QString paquete_; // the registered frames package, empty when none
     bool cerrado_ = false;

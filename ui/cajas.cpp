@@ -1,6 +1,5 @@
 #include "cajas.h"
 
-#include <QGuiApplication>
 #include <QMessageBox>
 
 namespace pirel {
@@ -23,7 +22,7 @@ void CajasQt::error(const QString& texto)
 
 void CajasQt::mensaje(const QString& texto)
 {
-    muestra(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), texto, QMessageBox::Ok);
+    muestra(QMessageBox::NoIcon, QStringLiteral("Ludaren Electrónico"), texto, QMessageBox::Ok);
 }
 
 void CajasQt::socket(const QString& texto, const QString& titulo)

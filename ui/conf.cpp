@@ -1,9 +1,7 @@
 #include "conf.h"
 
-#include "ajustes.h"
 #include "ansi.h"
 #include "error_almacen.h"
-#include "pirel.h"
 #include "recursos.h"
 
 #include <QApplication>
@@ -23,7 +21,6 @@
 #include <QShortcut>
 #include <QSpinBox>
 #include <QTabWidget>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace pirel {
@@ -46,9 +43,10 @@ QLineEdit* campo(int maximo, int contexto)
     return e;
 }
 
-QToolButton* botonCarpeta()
+// A push button, so that Enter presses it while it has the focus, as any other button.
+QPushButton* botonCarpeta()
 {
-    auto* b = new QToolButton;
+    auto* b = new QPushButton;
     b->setIcon(QApplication::style()->standardIcon(QStyle::SP_DirOpenIcon));
     b->setToolTip(QStringLiteral("Buscar…"));
     return b;
@@ -67,19 +65,8 @@ void CargarCombo(const TBuzon& buzones, QComboBox* combo)
     combo->setCurrentIndex(buzones.numBuzones() > 0 ? 0 : -1);
 }
 
-void AbreConfiguracion(TPirel& pirel)
-{
-    if (pirel.ventanasAbiertas & TPirel::kConfiguracionAbierta)
-        return;
-    auto* conf = new TConf(pirel);
-    conf->show();
-    conf->raise();
-    conf->activateWindow();
-}
-
-TConf::TConf(TPirel& pirel)
+TConf::TConf(const TBuzon& buzones, const TOpciones& opciones)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
-    , pirel_(pirel)
 {
     setWindowTitle(kTitulo);
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -99,9 +86,11 @@ TConf::TConf(TPirel& pirel)
     auto* raiz = new QVBoxLayout(this);
     raiz->setContentsMargins(3, 1, 3, 2);
     raiz->addWidget(PageControl1);
-    // Never smaller than what the controls need, whatever the font and the scale.
-    raiz->setSizeConstraint(QLayout::SetMinimumSize);
-    resize(sizeHint().expandedTo(QSize(391, 363)));
+    // Only now does the button belong to the dialog; set earlier, the dialog would make
+    // the first button of the page its default.
+    BitBtn1->setDefault(true);
+    // A single border: fixed, though never smaller than what the controls need.
+    setFixedSize(sizeHint().expandedTo(QSize(391, 363)));
     if (const QScreen* pantalla = QGuiApplication::primaryScreen())
         move(pantalla->geometry().center() - rect().center());
 
@@ -110,16 +99,18 @@ TConf::TConf(TPirel& pirel)
     connect(f1, &QShortcut::activated, this, [this] {
         for (QWidget* w = QApplication::focusWidget(); w; w = w->parentWidget())
             if (w->property("contextoAyuda").isValid()) {
-                pirel_.muestraAyuda(w->property("contextoAyuda").toInt());
+                if (pideAyuda)
+                    pideAyuda(w->property("contextoAyuda").toInt());
                 return;
             }
-        pirel_.muestraAyuda(13);
+        if (pideAyuda)
+            pideAyuda(13);
     });
     foco_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget* antes, QWidget* ahora) {
         if (antes && GroupBox2->isAncestorOf(antes) && !(ahora && GroupBox2->isAncestorOf(ahora)))
             GroupBox2Exit();
     });
-    FormCreate();
+    FormCreate(buzones, opciones);
 }
 
 TConf::~TConf()
@@ -205,7 +196,6 @@ QWidget* TConf::creaPaginaConfiguracion()
     BitBtn2 = new QPushButton(QStringLiteral("&Cancelar"));
     ayuda(BitBtn1, 14);
     ayuda(BitBtn2, 14);
-    BitBtn1->setDefault(true);
     auto* botones = new QHBoxLayout;
     botones->addStretch();
     botones->addWidget(BitBtn1);
@@ -227,8 +217,8 @@ QWidget* TConf::creaPaginaConfiguracion()
     connect(CheckBox2, &QCheckBox::toggled, this, [this] { CheckBox2Click(); });
     connect(ReWav, &QCheckBox::toggled, this, [this] { ReWavClick(); });
     connect(CheckBox3, &QCheckBox::toggled, this, [this] { CheckBox3Click(); });
-    connect(BitBtn3, &QToolButton::clicked, this, [this] { BitBtn3Click(); });
-    connect(BitBtn4, &QToolButton::clicked, this, [this] { BitBtn4Click(); });
+    connect(BitBtn3, &QPushButton::clicked, this, [this] { BitBtn3Click(); });
+    connect(BitBtn4, &QPushButton::clicked, this, [this] { BitBtn4Click(); });
     connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
     connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
 
@@ -288,22 +278,20 @@ QWidget* TConf::creaPaginaInformacion()
     return pagina;
 }
 
-void TConf::FormCreate()
+void TConf::FormCreate(const TBuzon& buzones, const TOpciones& o)
 {
-    pirel_.ventanasAbiertas |= TPirel::kConfiguracionAbierta;
-    buzonesEdicion.copiar(*pirel_.buzones);
+    buzonesEdicion.copiar(buzones);
     CargarCombo(buzonesEdicion, dBuzon);
     visualizar(1);
     nuevo->setEnabled(buzonesEdicion.numBuzones() < kMaxBuzones);
     eliminar->setEnabled(buzonesEdicion.numBuzones() > 0);
-    const TOpciones& o = pirel_.opciones;
     CheckBox3->setChecked(!o.gestorCorreo.isEmpty());
     gcorreo->setText(texto(o.gestorCorreo));
     try {
         dfrecuencia->setValue(AEntero(o.frecuencia));
     } catch (const ErrorTexto& e) {
         // As the stored interval cannot be read, the rest keeps the form's own states.
-        pirel_.cajaError(e.texto());
+        errorAlCrear_ = e.texto();
         return;
     }
     titulo->setText(kTitulo + QStringLiteral(" versión ") + texto(versionActual));
@@ -319,7 +307,6 @@ void TConf::FormCreate()
         Edit1->setEnabled(true);
     }
     AnimaSobre->setChecked(o.animacion == "Si");
-    pirel_.Timer1.stop();
 }
 
 void TConf::visualizar(int pos)
@@ -333,6 +320,20 @@ void TConf::visualizar(int pos)
 bool TConf::anadiendo() const
 {
     return nuevo->text() == kAnadir;
+}
+
+void TConf::editaNombre()
+{
+    dBuzon->setEditable(true);
+    // Typing is never choosing: no completion, and the editor's own ways of picking the
+    // entry that matches its text (Return, leaving it) are cut off. Only the list and
+    // the arrow keys choose, and two mailboxes may share a name.
+    dBuzon->setCompleter(nullptr);
+    QLineEdit* nombre = dBuzon->lineEdit();
+    disconnect(nombre, &QLineEdit::returnPressed, dBuzon, nullptr);
+    disconnect(nombre, &QLineEdit::editingFinished, dBuzon, nullptr);
+    dBuzon->setCurrentIndex(-1);
+    dBuzon->setEditText(QString());
 }
 
 void TConf::vaciaCampos()
@@ -411,9 +412,7 @@ void TConf::dBuzonClick()
 void TConf::nuevoClick()
 {
     if (!anadiendo()) {
-        dBuzon->setEditable(true);
-        dBuzon->setCurrentIndex(-1);
-        dBuzon->setEditText(QString());
+        editaNombre();
         vaciaCampos();
         nuevo->setText(kAnadir);
         eliminar->setEnabled(false);
@@ -468,71 +467,52 @@ void TConf::GroupBox2Exit()
                              bytes(dclave->text()), cCheck->isChecked());
 }
 
-void TConf::BitBtn1Click()
+Aceptacion TConf::aceptacion() const
 {
-    EleccionDialogo e;
-    e.ficheroWav = bytes(Edit1->text());
-    e.gestorCorreo = bytes(gcorreo->text());
-    e.ejecutarSiempre = CheckBox1->isChecked();
-    e.beep = CheckBox2->isChecked();
-    e.wave = ReWav->isChecked();
-    e.animacion = AnimaSobre->isChecked();
-    e.frecuencia = dfrecuencia->value();
+    Aceptacion a;
+    a.eleccion.ficheroWav = bytes(Edit1->text());
+    a.eleccion.gestorCorreo = bytes(gcorreo->text());
+    a.eleccion.ejecutarSiempre = CheckBox1->isChecked();
+    a.eleccion.beep = CheckBox2->isChecked();
+    a.eleccion.wave = ReWav->isChecked();
+    a.eleccion.animacion = AnimaSobre->isChecked();
+    a.eleccion.frecuencia = dfrecuencia->value();
+    a.buzones.copiar(buzonesEdicion);
     // The mailbox being added or edited is taken in even if its fields were never left.
-    const auto pendiente = [this](TBuzon& copia) {
-        const int p = dBuzon->currentIndex();
-        if (anadiendo() && !dBuzon->currentText().isEmpty() && !dHost->text().isEmpty() && !dusuario->text().isEmpty())
-            copia.agregar(bytes(dBuzon->currentText()), bytes(dHost->text()), bytes(dusuario->text()), bytes(dclave->text()),
-                          cCheck->isChecked());
-        else if (!anadiendo() && !dHost->text().isEmpty() && p >= 0 && !dusuario->text().isEmpty())
-            copia.modificar(p + 1, bytes(dBuzon->currentText()), bytes(dHost->text()), bytes(dusuario->text()),
-                            bytes(dclave->text()), cCheck->isChecked());
-    };
-    int intervalo = pirel_.Timer1.interval();
-    Guardado guardado = Guardado::SinCambios;
-    try {
-        guardado = Guarda(pirel_.registro, pirel_.opciones, *pirel_.buzones, *pirel_.mensajes, buzonesEdicion, e,
-                          intervalo, pendiente, QCoreApplication::applicationFilePath());
-    } catch (const ErrorTexto& error) {
-        pirel_.Timer1.setInterval(intervalo);
-        pirel_.AbrirCorreo1->setEnabled(!pirel_.opciones.gestorCorreo.isEmpty());
-        pirel_.cajaError(error.texto());
-        return;
-    }
-    pirel_.Timer1.setInterval(intervalo);
-    pirel_.AbrirCorreo1->setEnabled(!pirel_.opciones.gestorCorreo.isEmpty());
-    if (guardado == Guardado::SinCambios) {
-        pirel_.Timer1.stop();
-        return;
-    }
-    pirel_.Timer1.start();
-    if (pirel_.chequeo && pirel_.chequeo->ultimoResultado().estado == EstadoBandeja::ErrorConexion) {
-        pirel_.icono(Bandera::bandera0);
-        pirel_.consejo(QStringLiteral("No Hay Mensajes"));
-    }
-    hide();
-    pirel_.CheckMail();
-    cerrado_ = true;
-    pirel_.ventanasAbiertas &= ~TPirel::kConfiguracionAbierta;
-    deleteLater();
+    const int p = dBuzon->currentIndex();
+    const QString nombre = dBuzon->currentText(), host = dHost->text(), usuario = dusuario->text();
+    const QByteArray clave = bytes(dclave->text());
+    const bool chequear = cCheck->isChecked();
+    if (anadiendo() && !nombre.isEmpty() && !host.isEmpty() && !usuario.isEmpty())
+        a.pendiente = [=](TBuzon& copia) { copia.agregar(bytes(nombre), bytes(host), bytes(usuario), clave, chequear); };
+    else if (!anadiendo() && !host.isEmpty() && p >= 0 && !usuario.isEmpty())
+        a.pendiente = [=](TBuzon& copia) {
+            copia.modificar(p + 1, bytes(nombre), bytes(host), bytes(usuario), clave, chequear);
+        };
+    return a;
 }
 
-void TConf::cierra()
+void TConf::BitBtn1Click()
+{
+    if (cerrado_ || !alAceptar || !alAceptar(aceptacion()))
+        return;
+    termina(true);
+}
+
+void TConf::termina(bool aceptado)
 {
     if (cerrado_)
         return;
     cerrado_ = true;
-    pirel_.ventanasAbiertas &= ~TPirel::kConfiguracionAbierta;
-    // A timer never given an interval (a first start) stays off.
-    if (pirel_.Timer1.interval() > 0)
-        pirel_.Timer1.start();
     hide();
+    if (alCerrar)
+        alCerrar(aceptado);
     deleteLater();
 }
 
-void TConf::BitBtn2Click() { cierra(); }
-void TConf::Button1Click() { cierra(); }
-void TConf::FormClose() { cierra(); }
+void TConf::BitBtn2Click() { termina(false); }
+void TConf::Button1Click() { termina(false); }
+void TConf::FormClose() { termina(false); }
 void TConf::reject() { BitBtn2Click(); }
 
 void TConf::closeEvent(QCloseEvent* evento)

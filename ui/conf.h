@@ -1,7 +1,9 @@
 #pragma once
 // The configuration dialog: the mailboxes, edited in a working copy that only
 // "Aceptar" takes over, and the options.
+#include "ajustes.h"
 #include "buzon.h"
+#include "opciones.h"
 
 #include <QDialog>
 #include <QString>
@@ -16,23 +18,37 @@ class QLineEdit;
 class QPushButton;
 class QSpinBox;
 class QTabWidget;
-class QToolButton;
 
 namespace pirel {
-
-class TPirel;
-
-// Creates and shows the configuration dialog, unless one is already open.
-void AbreConfiguracion(TPirel& pirel);
 
 // The mailbox names into the selector, the first one chosen.
 void CargarCombo(const TBuzon& buzones, QComboBox* combo);
 
+// What "Aceptar" hands over: the options as chosen, the working copy of the table, and
+// the mailbox still in the fields, which the save takes in only once it knows it saves.
+struct Aceptacion {
+    EleccionDialogo eleccion;
+    TBuzon buzones;
+    std::function<void(TBuzon&)> pendiente;
+};
+
 class TConf : public QDialog {
     Q_OBJECT
 public:
-    explicit TConf(TPirel& pirel);
+    TConf(const TBuzon& buzones, const TOpciones& opciones);
     ~TConf() override;
+
+    // Set by whoever opens the dialog. F1 asks for a help context. "Aceptar" hands its
+    // choice over and the dialog ends only when that returns true (it was saved);
+    // `alCerrar` follows once the dialog is hidden, before it is released.
+    std::function<void(int contexto)> pideAyuda;
+    std::function<bool(const Aceptacion&)> alAceptar;
+    std::function<void(bool aceptado)> alCerrar;
+
+    // The error of a stored interval that cannot be read, empty otherwise; the options
+    // then keep the form's own states.
+    const QString& errorAlCrear() const { return errorAlCrear_; }
+    bool cerrado() const { return cerrado_; }
 
     TBuzon buzonesEdicion;
 
@@ -46,10 +62,10 @@ public:
     QSpinBox* dfrecuencia;
     QCheckBox* CheckBox3;
     QLineEdit* gcorreo;
-    QToolButton* BitBtn3;
+    QPushButton* BitBtn3;
     QCheckBox *ReWav, *CheckBox2;
     QLineEdit* Edit1;
-    QToolButton* BitBtn4;
+    QPushButton* BitBtn4;
     QPushButton *BitBtn1, *BitBtn2;
     QLabel* titulo;
     QPushButton* Button1;
@@ -81,13 +97,15 @@ protected:
     void reject() override;
 
 private:
-    void FormCreate();
+    void FormCreate(const TBuzon& buzones, const TOpciones& opciones);
     QWidget* creaPaginaConfiguracion();
     QWidget* creaPaginaInformacion();
+    void editaNombre();
     void vaciaCampos();
-    void cierra();
+    Aceptacion aceptacion() const;
+    void termina(bool aceptado);
 
-    TPirel& pirel_;
+    QString errorAlCrear_;
     bool cerrado_ = false;
     QMetaObject::Connection foco_;
 };

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QProcess>
 #include <QScreen>
 
@@ -21,6 +22,10 @@ namespace {
 constexpr int kMinutosMax = 720;
 
 QString ayudaInstalada() { return DirectorioDatos() + QStringLiteral("/ayuda.html"); }
+
+// The help topic of a menu item; the menu's own for an item without one.
+const char* const kContextoAyuda = "contextoAyuda";
+constexpr int kContextoMenu = 2;
 
 }
 
@@ -59,7 +64,7 @@ TPirel::TPirel(Piezas piezas)
     Sockets1.setNonBlocking(false);
     Sockets1.Timeout = 60;
 
-    abreConfiguracion = [this] { AbreConfiguracion(*this); };
+    abreConfiguracion = [this] { creaConfiguracion(); };
     abreAviso = [this] {
         if (!aviso() && creaAviso())
             presentaAviso();
@@ -69,21 +74,39 @@ TPirel::TPirel(Piezas piezas)
 TPirel::~TPirel()
 {
     delete aviso_;
+    delete configuracion_;
 }
 
 void TPirel::creaMenu()
 {
-    const auto item = [this](const QString& texto, void (TPirel::*manejador)()) {
+    const auto item = [this](const QString& texto, void (TPirel::*manejador)(), int contexto) {
         QAction* a = PopupMenu1.addAction(texto);
+        if (contexto > 0)
+            a->setProperty(kContextoAyuda, contexto);
         QObject::connect(a, &QAction::triggered, this, [this, manejador] { informa([this, manejador] { (this->*manejador)(); }); });
         return a;
     };
-    ChequearCorreoAhora1 = item(QStringLiteral("Chequear Correo &Ahora"), &TPirel::ChequearCorreoAhora1Click);
-    AbrirCorreo1 = item(QStringLiteral("A&brir Correo"), &TPirel::AbrirCorreo1Click);
-    Configuracion = item(QStringLiteral("&Configuración"), &TPirel::ConfiguracionClick);
-    Ayuda1 = item(QStringLiteral("A&yuda"), &TPirel::Ayuda1Click);
+    ChequearCorreoAhora1 = item(QStringLiteral("Chequear Correo &Ahora"), &TPirel::ChequearCorreoAhora1Click, 2);
+    AbrirCorreo1 = item(QStringLiteral("A&brir Correo"), &TPirel::AbrirCorreo1Click, 0);
+    Configuracion = item(QStringLiteral("&Configuración"), &TPirel::ConfiguracionClick, 14);
+    Ayuda1 = item(QStringLiteral("A&yuda"), &TPirel::Ayuda1Click, 2);
     PopupMenu1.addSeparator();
-    Cerrar = item(QStringLiteral("&Salir"), &TPirel::CerrarClick);
+    Cerrar = item(QStringLiteral("&Salir"), &TPirel::CerrarClick, 2);
+    PopupMenu1.installEventFilter(this);
+}
+
+bool TPirel::eventFilter(QObject* objeto, QEvent* evento)
+{
+    // F1 in the open menu: the help of the highlighted item, and the menu closes.
+    if (objeto == &PopupMenu1 && evento->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent*>(evento)->matches(QKeySequence::HelpContents)) {
+        const QAction* activa = PopupMenu1.activeAction();
+        const QVariant contexto = activa ? activa->property(kContextoAyuda) : QVariant();
+        PopupMenu1.close();
+        muestraAyuda(contexto.isValid() ? contexto.toInt() : kContextoMenu);
+        return true;
+    }
+    return QObject::eventFilter(objeto, evento);
 }
 
 void TPirel::informa(const std::function<void()>& manejador)
@@ -238,24 +261,95 @@ TFAvisa* TPirel::aviso() const
     return aviso_ && !aviso_->cerrado() ? aviso_.data() : nullptr;
 }
 
-bool TPirel::creaAviso()
+TConf* TPirel::configuracion() const
 {
-    // Its error box runs an event loop in which a check may end: one notice all the same.
-    if (creandoAviso_)
+    return configuracion_ && !configuracion_->cerrado() ? configuracion_.data() : nullptr;
+}
+
+void TPirel::creaConfiguracion()
+{
+    if ((ventanasAbiertas & kConfiguracionAbierta) || !buzones)
+        return;
+    ventanasAbiertas |= kConfiguracionAbierta;
+    auto* conf = new TConf(*buzones, opciones);
+    configuracion_ = conf;
+    conf->pideAyuda = [this](int contexto) { muestraAyuda(contexto); };
+    conf->alAceptar = [this](const Aceptacion& a) { return aceptaConfiguracion(a); };
+    conf->alCerrar = [this](bool aceptado) { cierraConfiguracion(aceptado); };
+    // While the dialog is open the timer rests; unless its interval could not be read.
+    if (conf->errorAlCrear().isEmpty())
+        Timer1.stop();
+    else
+        cajaError(conf->errorAlCrear());
+    conf->show();
+    conf->raise();
+    conf->activateWindow();
+}
+
+bool TPirel::aceptaConfiguracion(const Aceptacion& a)
+{
+    TBuzon copia;
+    copia.copiar(a.buzones);
+    int intervalo = Timer1.interval();
+    Guardado guardado = Guardado::SinCambios;
+    try {
+        guardado = Guarda(registro, opciones, *buzones, *mensajes, copia, a.eleccion, intervalo, a.pendiente, programa_);
+    } catch (const ErrorTexto& error) {
+        Timer1.setInterval(intervalo);
+        AbrirCorreo1->setEnabled(!opciones.gestorCorreo.isEmpty());
+        cajaError(error.texto());
         return false;
-    if (!aviso()) {
-        creandoAviso_ = true;
-        aviso_ = new TFAvisa(*this);
-        creandoAviso_ = false;
+    }
+    Timer1.setInterval(intervalo);
+    AbrirCorreo1->setEnabled(!opciones.gestorCorreo.isEmpty());
+    if (guardado == Guardado::SinCambios) {
+        Timer1.stop();
+        return false;
+    }
+    Timer1.start();
+    if (chequeo && chequeo->ultimoResultado().estado == EstadoBandeja::ErrorConexion) {
+        icono(Bandera::bandera0);
+        consejo(QStringLiteral("No Hay Mensajes"));
     }
     return true;
 }
 
+void TPirel::cierraConfiguracion(bool aceptado)
+{
+    // The dialog is hidden but still there: "Configuración" waits for this check to end.
+    if (aceptado)
+        CheckMail();
+    // A timer never given an interval (a first start) stays off.
+    else if (Timer1.interval() > 0)
+        Timer1.start();
+    ventanasAbiertas &= ~kConfiguracionAbierta;
+}
+
+bool TPirel::creaAviso()
+{
+    if (aviso())
+        return true;
+    if (!mensajes)
+        return false;
+    ventanasAbiertas |= kAvisoAbierto;
+    aviso_ = new TFAvisa(*mensajes, opciones, mediaPantalla, datos_);
+    aviso_->alAbrirCorreo = [this] { Ejecuta(opciones.gestorCorreo); };
+    aviso_->alCerrar = [this] {
+        mensajes->recibe();
+        ventanasAbiertas &= ~kAvisoAbierto;
+    };
+    // The box runs an event loop in which a check may end, refresh this notice or
+    // see it closed.
+    if (!aviso_->errorAlCrear().isEmpty())
+        dialogo(aviso_->errorAlCrear());
+    return aviso() != nullptr;
+}
+
 void TPirel::presentaAviso()
 {
+    // Shown and raised, never activated: the keyboard stays where the user is typing.
     aviso_->show();
     aviso_->raise();
-    aviso_->activateWindow();
 }
 
 void TPirel::muestraAviso(const QString& textoCuenta, const QStringList& cabeceras)

@@ -23,7 +23,9 @@
 
 namespace pirel {
 
+class TConf;
 class TFAvisa;
+struct Aceptacion;
 
 class TPirel : public QObject, public Presentacion {
     Q_OBJECT
@@ -89,8 +91,9 @@ public:
     void muestraAyuda(int contexto);
     // Where the frames package and the default sound are.
     const QString& directorioDatos() const { return datos_; }
-    // The open notice, or null.
+    // The open notice and the open dialog, or null.
     TFAvisa* aviso() const;
+    TConf* configuracion() const;
 
     // What the check shows, through the tray and the boxes.
     void caja(const QString& texto, const QString& titulo) override;
@@ -103,11 +106,19 @@ public:
     void pitido() override;
     void reproduce(const QByteArray& ficheroWav) override;
 
+protected:
+    bool eventFilter(QObject* objeto, QEvent* evento) override;
+
 private:
     void creaMenu();
+    void creaConfiguracion();
+    // The dialog's "Aceptar": true once saved, and the dialog then ends.
+    bool aceptaConfiguracion(const Aceptacion& aceptacion);
+    void cierraConfiguracion(bool aceptado);
     // An error that leaves a handler is shown in an error box; the program goes on.
     void informa(const std::function<void()>& manejador);
-    // Creates the notice when none is open; false while one is being created.
+    // Creates the notice when none is open; false when none is open afterwards (the
+    // box about missing frames runs a loop in which the notice can be closed).
     bool creaAviso();
     void presentaAviso();
 
@@ -117,7 +128,7 @@ private:
     QString datos_;
     std::unique_ptr<Altavoz> altavoz_;
     QPointer<TFAvisa> aviso_;
-    bool creandoAviso_ = false;
+    QPointer<TConf> configuracion_;
     bool saliendo_ = false;
 };
 
