@@ -10,6 +10,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
+#include <sys/stat.h>
+
 using pirel::prueba::ServidorDovecot;
 
 namespace {
@@ -20,10 +24,12 @@ struct Salida {
 };
 
 Salida ejecuta(const QString& programa, const QStringList& argumentos, const QByteArray& entrada = {},
-               const QProcessEnvironment& entorno = QProcessEnvironment::systemEnvironment())
+               const QProcessEnvironment& entorno = QProcessEnvironment::systemEnvironment(),
+               const std::function<void()>& enElHijo = {})
 {
     QProcess p;
     p.setProcessEnvironment(entorno);
+    p.setChildProcessModifier(enElHijo);
     p.start(programa, argumentos);
     p.write(entrada);
     p.closeWriteChannel();
@@ -75,7 +81,9 @@ private slots:
     void initTestCase()
     {
         QVERIFY(dir_.isValid());
-        const Salida cpack = ejecuta(QStringLiteral(PIREL_CPACK), {"--config", PIREL_CPACK_CONFIG, "-B", dir_.path()});
+        // The package must not depend on the umask of whoever makes it.
+        const Salida cpack = ejecuta(QStringLiteral(PIREL_CPACK), {"--config", PIREL_CPACK_CONFIG, "-B", dir_.path()}, {},
+                                     QProcessEnvironment::systemEnvironment(), [] { ::umask(077); });
         QVERIFY2(cpack.estado == 0, qPrintable(cpack.salida + cpack.errores));
         const QString arquitectura = ejecuta("dpkg", {"--print-architecture"}).salida.trimmed();
         paquete_ = dir_.filePath(QStringLiteral("pirel_%1_%2.deb").arg(PIREL_VERSION, arquitectura));
@@ -87,7 +95,9 @@ private slots:
         for (const QString& linea : lista.salida.split(u'\n', Qt::SkipEmptyParts)) {
             const auto m = kLinea.match(linea);
             QVERIFY2(m.hasMatch(), qPrintable(linea));
-            if (!m.captured(3).endsWith(u'/') && !m.captured(3).isEmpty())
+            if (m.captured(3).endsWith(u'/'))
+                QCOMPARE(m.captured(1) + u' ' + m.captured(2), QStringLiteral("drwxr-xr-x root/root"));
+            else
                 modos_.insert(m.captured(3), m.captured(1) + u' ' + m.captured(2));
         }
         const Salida info = ejecuta("dpkg-deb", {"-I", paquete_});

@@ -1,7 +1,13 @@
-# Run by CPack after the staging install, before its own dpkg-shlibdeps run: a run-time piece
-# whose package the binaries already link (the SVG plugin ships with libQt6Svg on Debian 12)
-# is not named a second time, without a version, beside the one dpkg-shlibdeps computes.
+# Run by CPack after the staging install, before it packs the tree.
 set(raiz ${CPACK_TEMPORARY_DIRECTORY})
+
+# Folders are made under the builder's umask, which must not reach the package.
+file(CHMOD_RECURSE ${raiz}${CPACK_PACKAGING_INSTALL_PREFIX} DIRECTORY_PERMISSIONS
+     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+# A run-time piece whose package the binaries already link (the SVG plugins ship with
+# libQt6Svg on Debian 12) is not named a second time, without a version, beside the one
+# CPack's own dpkg-shlibdeps run computes.
 file(GLOB binarios RELATIVE ${raiz} ${raiz}${CPACK_PACKAGING_INSTALL_PREFIX}/bin/*
      ${raiz}${CPACK_PACKAGING_INSTALL_PREFIX}/lib/*/*.so)
 # dpkg-shlibdeps wants a source package around the files it reads.
