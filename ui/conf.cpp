@@ -3,6 +3,7 @@
 #include "ajustes.h"
 #include "ansi.h"
 #include "error_almacen.h"
+#include "orden.h"
 #include "pirel.h"
 #include "recursos.h"
 
@@ -374,7 +375,7 @@ void TConf::CheckBox3Click()
 void TConf::BitBtn3Click()
 {
     const QString elegido = eligeFichero(QStringLiteral("Seleccione el nombre del programa gestor de correo"),
-                                         QStringLiteral("Fichero Ejecutable (*)"), gcorreo->text());
+                                         QStringLiteral("Fichero Ejecutable (*)"), PartesDeOrden(gcorreo->text()).value(0));
     if (elegido.isEmpty())
         return;
     const bool propio = elegido.right(9).toUpper() == kPropio
@@ -382,7 +383,7 @@ void TConf::BitBtn3Click()
     if (propio)
         advierte(QStringLiteral("Pirel no es un programa gestor de correo... todavia. :)"));
     else
-        gcorreo->setText(elegido);
+        gcorreo->setText(ComillasOrden(elegido));
 }
 
 void TConf::BitBtn4Click()
