@@ -98,12 +98,11 @@ int main(int argc, char** argv)
     QElapsedTimer t;
     t.start();
     CargaAjustes(registro, leida, leidas, kPrograma);
-    const double cargaGrande = t.nsecsElapsed() / 1e6;
+    std::printf("cargar un fichero de %.1f MiB: %.0f ms (%d buzones)\n", grande.size() / 1048576.0,
+                t.nsecsElapsed() / 1e6, leida.numBuzones());
+    eleccion.frecuencia = 30;
     t.restart();
     (void)Guarda(registro, opciones, tabla, mensajes, copia, eleccion, intervalo, {}, kPrograma);
-    const double guardaGrande = t.nsecsElapsed() / 1e6;
-    std::printf("cargar un fichero de %.1f MiB: %.0f ms (%d buzones)\n", grande.size() / 1048576.0, cargaGrande,
-                leida.numBuzones());
-    std::printf("guardar 20 buzones en ese fichero: %.0f ms\n", guardaGrande);
+    std::printf("guardar 20 buzones en ese fichero: %.0f ms\n", t.nsecsElapsed() / 1e6);
     return 0;
 }

@@ -47,9 +47,9 @@ public:
     // be written; empty for the changes that fail quietly (deletions, opening a key).
     void cambia(const QString& fallo = QString());
     // Writes every change since the last confirma() as one replacement of the file, unless
-    // the file would come out as it is. When
-    // that fails the file keeps its bytes, archivo() goes back to them, and the first
-    // recorded text is thrown as ErrorAlmacen; without one the failure is quiet.
+    // the file would come out as it is. When that fails the file keeps its bytes,
+    // archivo() goes back to them, and the first recorded text is thrown as ErrorAlmacen;
+    // without one the failure is quiet.
     void confirma();
 
 private:

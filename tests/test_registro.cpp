@@ -387,76 +387,53 @@ private slots:
         QVERIFY(!contenido(fichero()).contains("Configuracion"));
     }
 
-    void tiposDeValor()
-    {
-        pon(fichero(), "Windows Registry Editor Version 5.00\r\n\r\n"
-                       "[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion]\r\n"
-                       "\"frecuencia\"=dword:0000000a\r\n"
-                       "\"Expandible\"=hex(2):25,00,48,00,4f,00,4d,00,45,00,25,00,00,00\r\n"
-                       "\"Lista\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
-                       "\"Binario\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\\r\n"
-                       "  17,18,19,1a\r\n"
-                       "\"ConCero\"=hex(1):61,00,00,00,62,00,00,00\r\n"
-                       "; a comment never goes on to the next line, even C:\\\r\n"
-                       "\"Tras comentario\"=\"leido\"\r\n"
-                       "@=\"por defecto\"\r\n");
-        Registro r(fichero());
-        Transaccion t(r);
-        TRegIniFile ini(t, QStringLiteral("Software\\Ludaren"));
-        const QString c = QStringLiteral("Configuracion");
-        QCOMPARE(textoDeError([&] { (void)ini.ReadString(c, QStringLiteral("frecuencia"), "x"); }),
-                 QStringLiteral("Invalid data type for 'frecuencia'"));
-        QCOMPARE(textoDeError([&] { (void)ini.ReadString(c, QStringLiteral("Lista"), "x"); }),
-                 QStringLiteral("Invalid data type for 'Lista'"));
-        QCOMPARE(ini.ReadString(c, QStringLiteral("Expandible"), "x"), QByteArray("%HOME%"));
-        QCOMPARE(ini.ReadString(c, QStringLiteral("ConCero"), "x"), QByteArray("a"));
-        QCOMPARE(ini.ReadString(c, QStringLiteral("Tras comentario"), "x"), QByteArray("leido"));
-        QCOMPARE(ini.ReadString(c, QString(), "x"), QByteArray("por defecto"));
-
-        // A write keeps every value it does not touch, in the form it was read.
-        ini.WriteString(c, QStringLiteral("Animacion"), "Si");
-        t.confirma();
-        const QByteArray escrito = contenido(fichero());
-        QVERIFY(escrito.contains("\"frecuencia\"=dword:0000000a\n"));
-        QVERIFY(escrito.contains("\"Lista\"=hex(7):61,00,00,00,62,00,00,00,00,00\n"));
-        QVERIFY(escrito.contains("\"ConCero\"=hex(1):61,00,00,00,62,00,00,00\n"));
-        QByteArray binario;
-        for (char b = 0; b <= 0x1a; ++b)
-            binario.append(b);
-        const ArchivoRegistro releido = ArchivoRegistro::lee(escrito, QString());
-        QCOMPARE(releido.busca(QStringLiteral("HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion"))
-                     ->valor(QStringLiteral("Binario"))->datos, binario);
-        QVERIFY(escrito.contains("\"Expandible\"=hex(2):25,00,48,00,4f,00,4d,00,45,00,25,00,00,00\n"));
-        QVERIFY(escrito.contains("@=\"por defecto\"\n\"Animacion\"=\"Si\"\n"));
-        QCOMPARE(ArchivoRegistro::lee(escrito, QString()).escribe(), escrito);
-    }
-
-    void valoresAjenosIntactos_data()
+    void valores_data()
     {
         QTest::addColumn<QByteArray>("linea");
-        QTest::addColumn<QByteArray>("leido");
-        QTest::newRow("a text beyond Windows-1252") << QByteArray("\"V\"=\"\xCE\xA9mega \xE2\x80\x93 \xE6\x97\xA5\xE6\x9C\xAC\"")
-                                                    << QByteArray("?mega \x96 ??");
+        QTest::addColumn<QByteArray>("leido"); // or the error
+        QTest::addColumn<QByteArray>("escrito"); // when a write gives another form
+        const QByteArray binario = "\"V\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\\n"
+                                   "  17,18,19,1a";
+        const QByteArray ajena = "Invalid data type for 'V'";
+        QTest::newRow("a dword is no text") << QByteArray("\"V\"=dword:0000000a") << ajena << QByteArray();
+        QTest::newRow("nor a list of texts") << QByteArray("\"V\"=hex(7):61,00,00,00,62,00,00,00,00,00") << ajena
+                                             << QByteArray();
+        QTest::newRow("nor a type of its own") << QByteArray("\"V\"=hex(ffffffff):01") << ajena << QByteArray();
+        QTest::newRow("a binary value over lines") << QByteArray(binario).replace(",\\\n  17,18", ",17,\\\r\n    18") << ajena
+                                                   << binario;
+        QTest::newRow("an expandable text, unexpanded") << QByteArray("\"V\"=hex(2):25,00,48,00,4f,00,4d,00,45,00,25,00,00,00")
+                                                        << QByteArray("%HOME%") << QByteArray();
         QTest::newRow("an expandable text beyond Windows-1252") << QByteArray("\"V\"=hex(2):a9,03,25,00,00,00,62,00")
-                                                                << QByteArray("?%");
-        QTest::newRow("a text of odd length") << QByteArray("\"V\"=hex(1):61,00,62") << QByteArray("a");
-        QTest::newRow("a lone surrogate") << QByteArray("\"V\"=hex(1):00,d8,41,00,00,00") << QByteArray("?A");
-        QTest::newRow("a text without its closing zero") << QByteArray("\"V\"=hex(1):61,00") << QByteArray("a");
-        QTest::newRow("a text with more after its zero") << QByteArray("\"V\"=hex(1):61,00,00,00,62,00,00,00")
-                                                        << QByteArray("a");
-        QTest::newRow("a type of its own") << QByteArray("\"V\"=hex(ffffffff):01") << QByteArray("Invalid data type for 'V'");
+                                                                << QByteArray("?%") << QByteArray();
+        QTest::newRow("a text beyond Windows-1252") << QByteArray("\"V\"=\"\xCE\xA9mega \xE2\x80\x93 \xE6\x97\xA5\xE6\x9C\xAC\"")
+                                                    << QByteArray("?mega \x96 ??") << QByteArray();
+        QTest::newRow("a text ends at its first zero") << QByteArray("\"V\"=hex(1):61,00,00,00,62,00,00,00") << QByteArray("a")
+                                                       << QByteArray();
+        QTest::newRow("a text of odd length") << QByteArray("\"V\"=hex(1):61,00,62") << QByteArray("a") << QByteArray();
+        QTest::newRow("a text without its closing zero") << QByteArray("\"V\"=hex(1):61,00") << QByteArray("a") << QByteArray();
+        QTest::newRow("a lone surrogate") << QByteArray("\"V\"=hex(1):00,d8,41,00,00,00") << QByteArray("?A") << QByteArray();
+        QTest::newRow("a text in hex that quotes can hold") << QByteArray("\"V\"=hex(1):61,00,00,00") << QByteArray("a")
+                                                            << QByteArray("\"V\"=\"a\"");
+        QTest::newRow("the default value") << QByteArray("@=\"por defecto\"") << QByteArray("(ninguno)") << QByteArray();
+        QTest::newRow("a value after a comment that ends in a backslash") << QByteArray("; C:\\\n\"V\"=\"leido\"")
+                                                                          << QByteArray("leido") << QByteArray("\"V\"=\"leido\"");
     }
-    void valoresAjenosIntactos()
+    void valores()
     {
+        // Read as the program reads its own values; a write of another value keeps this one
+        // exactly, in the form it was read.
         QFETCH(QByteArray, linea);
         QFETCH(QByteArray, leido);
-        pon(fichero(), registroDe("[L\\Otro]\n" + linea + "\n\n"));
+        QFETCH(QByteArray, escrito);
+        pon(fichero(), registroDe("[L\\Otro]\n\"Antes\"=\"a\"\n" + linea + "\n\"Despues\"=\"b\"\n\n"));
         Registro r(fichero());
         QByteArray visto;
         const QString error = textoDeError([&] { visto = leeValor(r, QStringLiteral("Otro"), QStringLiteral("V")); });
         QCOMPARE(error.isEmpty() ? visto : error.toUtf8(), leido);
         GrabaEnRegistro(r);
-        QVERIFY2(contenido(fichero()).contains("\n" + linea + "\n"), contenido(fichero()).constData());
+        const QByteArray bloque = (escrito.isEmpty() ? linea : escrito).replace("\r", "");
+        QVERIFY2(contenido(fichero()).contains("\"Antes\"=\"a\"\n" + bloque + "\n\"Despues\"=\"b\"\n"),
+                 contenido(fichero()).constData());
     }
 
     void exportacionesDeWindows()
