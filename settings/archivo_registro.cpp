@@ -7,14 +7,23 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <cstring>
 
 namespace pirel {
 namespace {
 
 const QString kCabecera5 = QStringLiteral("Windows Registry Editor Version 5.00");
+// The registry's own limit on nesting; and, since a line can name hundreds of keys, bounds
+// on keys and values that keep a hostile file's memory to a few hundred megabytes, far
+// beyond what any real export holds.
+constexpr qsizetype kNivelesMaximos = 512;
+constexpr qsizetype kClavesMaximas = 100000;
+constexpr qsizetype kValoresMaximos = 500000;
 const QString kCabecera4 = QStringLiteral("REGEDIT4");
 
 QString plegado(QStringView nombre) { return nombre.toString().toCaseFolded(); }
+// Shares the text when folding changes nothing, as for most names.
+QString plegado(const QString& nombre) { return nombre.toCaseFolded(); }
 
 QByteArray enUtf16(QStringView texto)
 {
@@ -248,8 +257,7 @@ void leeDato(const Lector& lector, qsizetype numero, QStringView dato, bool ansi
         QString texto;
         if (!leeComillas(dato, j, &texto) || j != dato.size())
             lector.falla(numero, QStringLiteral("texto mal cerrado"));
-        v->tipo = REG_SZ;
-        v->datos = enUtf16(texto) + QByteArray(2, '\0');
+        *v = ValorRegistro::deTexto(std::move(v->nombre), texto);
     } else if (dato.startsWith(u"dword:", Qt::CaseInsensitive)) {
         bool ok = false;
         const QStringView cifras = dato.mid(6);
@@ -287,9 +295,11 @@ std::size_t HashNombre::operator()(const QString& s) const noexcept
     return qHash(s);
 }
 
-ValorRegistro ValorRegistro::deTexto(const QString& nombre, const QString& texto)
+ValorRegistro ValorRegistro::deTexto(QString nombre, QStringView texto)
 {
-    return {nombre, REG_SZ, enUtf16(texto) + QByteArray(2, '\0')};
+    QByteArray datos(texto.size() * 2 + 2, '\0');
+    std::memcpy(datos.data(), texto.utf16(), static_cast<std::size_t>(texto.size()) * 2);
+    return {std::move(nombre), REG_SZ, std::move(datos)};
 }
 
 QString ValorRegistro::texto() const
@@ -305,17 +315,41 @@ QString ValorRegistro::texto() const
     return t;
 }
 
+ClaveRegistro::~ClaveRegistro()
+{
+    std::vector<std::unique_ptr<ClaveRegistro>> pendientes;
+    const auto suelta = [&](ClaveRegistro& c) {
+        for (auto& [nombre, hija] : c.hijas_)
+            pendientes.push_back(std::move(hija));
+        c.hijas_.clear();
+    };
+    suelta(*this);
+    while (!pendientes.empty()) {
+        std::unique_ptr<ClaveRegistro> c = std::move(pendientes.back());
+        pendientes.pop_back();
+        suelta(*c);
+    }
+}
+
+QString ClaveRegistro::ruta() const
+{
+    QStringList partes;
+    for (const ClaveRegistro* c = this; c && c->padre_; c = c->padre_)
+        partes.prepend(c->nombre_);
+    return partes.join(u'\\');
+}
+
 const ValorRegistro* ClaveRegistro::valor(const QString& nombre) const
 {
     const auto it = indice_.find(plegado(nombre));
     return it == indice_.end() ? nullptr : &*valores_[it->second];
 }
 
-bool ClaveRegistro::pon(const ValorRegistro& v)
+bool ClaveRegistro::pon(ValorRegistro v)
 {
     const auto [it, nuevo] = indice_.try_emplace(plegado(v.nombre), valores_.size());
     if (nuevo) {
-        valores_.emplace_back(v);
+        valores_.emplace_back(std::move(v));
         return true;
     }
     // The name keeps the case it was first written with.
@@ -323,7 +357,7 @@ bool ClaveRegistro::pon(const ValorRegistro& v)
     if (actual.tipo == v.tipo && actual.datos == v.datos)
         return false;
     actual.tipo = v.tipo;
-    actual.datos = v.datos;
+    actual.datos = std::move(v.datos);
     return true;
 }
 
@@ -355,14 +389,14 @@ QList<ValorRegistro> ClaveRegistro::valores() const
 
 ClaveRegistro* ArchivoRegistro::busca(const QString& ruta)
 {
-    ClaveRegistro* c = &raiz_;
+    ClaveRegistro* c = raiz_.get();
     for (const QStringView parte : QStringView(ruta).tokenize(u'\\')) {
         const auto it = c->hijas_.find(plegado(parte));
         if (it == c->hijas_.end())
             return nullptr;
         c = it->second.get();
     }
-    return c != &raiz_ && c->listada_ ? c : nullptr;
+    return c != raiz_.get() && c->listada_ ? c : nullptr;
 }
 
 const ClaveRegistro* ArchivoRegistro::busca(const QString& ruta) const
@@ -375,29 +409,28 @@ ClaveRegistro* ArchivoRegistro::crea(const QString& ruta, bool* creada)
     if (creada)
         *creada = false;
     const QStringList partes = ruta.split(u'\\', Qt::SkipEmptyParts);
-    ClaveRegistro* c = &raiz_;
-    QString camino;
+    ClaveRegistro* c = raiz_.get();
     for (const QString& parte : partes) {
-        const bool raiz = camino.isEmpty();
-        camino += (raiz ? QString() : QStringLiteral("\\")) + parte;
+        const bool raiz = c == raiz_.get();
         auto& hija = c->hijas_[plegado(parte)];
-        if (!hija)
-            hija = std::make_unique<ClaveRegistro>(camino);
+        if (!hija) {
+            hija = std::make_unique<ClaveRegistro>(parte, c);
+            ++creadas_;
+        }
         c = hija.get();
         // A root is listed only when it holds values itself, as in the editor's exports.
         if ((!raiz || partes.size() == 1) && !c->listada_) {
             c->listada_ = true;
-            c->ruta_ = camino;
             if (creada)
                 *creada = true;
         }
     }
-    return c == &raiz_ ? nullptr : c;
+    return c == raiz_.get() ? nullptr : c;
 }
 
 bool ArchivoRegistro::borra(const QString& ruta)
 {
-    ClaveRegistro* padre = &raiz_;
+    ClaveRegistro* padre = raiz_.get();
     const QList<QStringView> partes = QStringView(ruta).split(u'\\');
     for (qsizetype i = 0; i + 1 < partes.size(); ++i) {
         const auto it = padre->hijas_.find(plegado(partes[i]));
@@ -424,21 +457,20 @@ bool ArchivoRegistro::borra(const QString& ruta)
 QList<const ClaveRegistro*> ArchivoRegistro::claves() const
 {
     QList<const ClaveRegistro*> r;
-    std::vector<const ClaveRegistro*> pendientes{&raiz_};
+    std::vector<const ClaveRegistro*> pendientes{raiz_.get()};
     while (!pendientes.empty()) {
         const ClaveRegistro* c = pendientes.back();
         pendientes.pop_back();
         if (c->listada_)
             r.append(c);
         // Siblings sort without regard to case; the stack takes them last first.
-        std::vector<std::pair<QString, const ClaveRegistro*>> hijas;
+        std::vector<const ClaveRegistro*> hijas;
         for (const auto& [plegada, hija] : c->hijas_)
-            hijas.emplace_back(hija->ruta_.section(u'\\', -1), hija.get());
-        std::sort(hijas.begin(), hijas.end(), [](const auto& a, const auto& b) {
-            return a.first.compare(b.first, Qt::CaseInsensitive) > 0;
+            hijas.push_back(hija.get());
+        std::sort(hijas.begin(), hijas.end(), [](const ClaveRegistro* a, const ClaveRegistro* b) {
+            return a->nombre_.compare(b->nombre_, Qt::CaseInsensitive) > 0;
         });
-        for (const auto& [nombre, hija] : hijas)
-            pendientes.push_back(hija);
+        pendientes.insert(pendientes.end(), hijas.begin(), hijas.end());
     }
     return r;
 }
@@ -458,21 +490,26 @@ ArchivoRegistro ArchivoRegistro::lee(const QByteArray& bytes, const QString& fic
 
     ClaveRegistro* actual = nullptr;
     bool dentro = false, borrada = false;
+    qsizetype valores = 0;
     QString linea;
     while (lineas.quedan()) {
         const qsizetype numero = lineas.numero() + 1;
-        linea = lineas.siguiente().trimmed().toString();
+        QStringView t = lineas.siguiente().trimmed();
         // Long binary values go on over lines that end in a backslash; comments and key
         // names never do.
-        for (;;) {
-            while (!linea.isEmpty() && linea.back().isSpace())
+        const auto sigue = [&](QStringView l) {
+            return l.endsWith(u'\\') && !l.startsWith(u'[') && !l.startsWith(u';') && lineas.quedan();
+        };
+        if (sigue(t)) {
+            linea = t.toString();
+            while (sigue(linea)) {
                 linea.chop(1);
-            if (!linea.endsWith(u'\\') || linea.startsWith(u'[') || linea.startsWith(u';') || !lineas.quedan())
-                break;
-            linea.chop(1);
-            linea += lineas.siguiente().trimmed();
+                linea += lineas.siguiente().trimmed();
+                while (!linea.isEmpty() && linea.back().isSpace())
+                    linea.chop(1);
+            }
+            t = linea;
         }
-        const QStringView t = linea;
         if (t.isEmpty() || t.startsWith(u';'))
             continue;
         if (t.startsWith(u'[')) {
@@ -487,7 +524,11 @@ ArchivoRegistro ArchivoRegistro::lee(const QByteArray& bytes, const QString& fic
             }
             if (ruta.split(u'\\', Qt::SkipEmptyParts).join(u'\\') != ruta)
                 lector.falla(numero, QStringLiteral("nombre de clave no válido"));
+            if (ruta.count(u'\\') >= kNivelesMaximos)
+                lector.falla(numero, QStringLiteral("más de %1 niveles de claves").arg(kNivelesMaximos));
             actual = archivo.crea(ruta);
+            if (archivo.creadas_ > kClavesMaximas)
+                lector.falla(numero, QStringLiteral("más de %1 claves").arg(kClavesMaximas));
             continue;
         }
         if (!dentro)
@@ -510,22 +551,34 @@ ArchivoRegistro ArchivoRegistro::lee(const QByteArray& bytes, const QString& fic
             continue;
         }
         leeDato(lector, numero, dato, ansi, &v);
+        const qsizetype antes = actual->numValores();
         actual->pon(v);
+        valores += actual->numValores() - antes;
+        if (valores > kValoresMaximos)
+            lector.falla(numero, QStringLiteral("más de %1 valores").arg(kValoresMaximos));
     }
     return archivo;
 }
 
-QByteArray ArchivoRegistro::escribe() const
+QByteArray ArchivoRegistro::escribe(qsizetype tope) const
 {
     QString r = kCabecera5 + QStringLiteral("\n\n");
+    // Characters are never more than their UTF-8 bytes.
+    const auto pasado = [&] { return r.size() > tope; };
     for (const ClaveRegistro* c : claves()) {
-        r += u'[' + c->ruta_ + QStringLiteral("]\n");
-        for (const auto& v : c->valores_)
+        r += u'[' + c->ruta() + QStringLiteral("]\n");
+        for (const auto& v : c->valores_) {
+            if (pasado())
+                return {};
             if (v)
                 escribeValor(r, *v);
+        }
         r += u'\n';
+        if (pasado())
+            return {};
     }
-    return r.toUtf8();
+    QByteArray bytes = r.toUtf8();
+    return bytes.size() > tope ? QByteArray() : bytes;
 }
 
 }

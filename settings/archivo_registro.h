@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+#include <limits>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -21,7 +22,7 @@ struct ValorRegistro {
     // The data as the registry holds them: texts in UTF-16LE with their closing zero.
     QByteArray datos;
 
-    static ValorRegistro deTexto(const QString& nombre, const QString& texto);
+    static ValorRegistro deTexto(QString nombre, QStringView texto);
     bool esTexto() const { return tipo == REG_SZ || tipo == REG_EXPAND_SZ; }
     // A text value as programs see it: up to the first zero.
     [[nodiscard]] QString texto() const;
@@ -33,12 +34,17 @@ struct HashNombre {
 
 class ClaveRegistro {
 public:
-    explicit ClaveRegistro(QString ruta) : ruta_(std::move(ruta)) {}
+    ClaveRegistro(QString nombre, const ClaveRegistro* padre) : nombre_(std::move(nombre)), padre_(padre) {}
+    // Iterative: a hostile file can nest keys millions deep.
+    ~ClaveRegistro();
+    ClaveRegistro(const ClaveRegistro&) = delete;
+    ClaveRegistro& operator=(const ClaveRegistro&) = delete;
 
-    const QString& ruta() const { return ruta_; } // full path with its root, as first written
+    // The full path with its root, each part as first written.
+    [[nodiscard]] QString ruta() const;
     [[nodiscard]] const ValorRegistro* valor(const QString& nombre) const;
     // Both return whether the key changed.
-    bool pon(const ValorRegistro& v);
+    bool pon(ValorRegistro v);
     bool quita(const QString& nombre);
     // In the order they were first set.
     [[nodiscard]] QList<ValorRegistro> valores() const;
@@ -47,7 +53,8 @@ public:
 private:
     friend class ArchivoRegistro;
 
-    QString ruta_;
+    QString nombre_;
+    const ClaveRegistro* padre_;
     // Listed keys are the file's own; the others only lead to them (a root without values).
     bool listada_ = false;
     // A removed value leaves a hole, so that look-ups by name stay constant in time.
@@ -67,7 +74,9 @@ public:
     // naming `fichero` and the line.
     static ArchivoRegistro lee(const QByteArray& bytes, const QString& fichero);
     // Always the UTF-8 "Windows Registry Editor Version 5.00" form, keys in tree order.
-    [[nodiscard]] QByteArray escribe() const;
+    // Empty when it would be longer than `tope` bytes: every key writes its whole path,
+    // so deep keys can make the written form far longer than the file that was read.
+    [[nodiscard]] QByteArray escribe(qsizetype tope = std::numeric_limits<qsizetype>::max()) const;
 
     ClaveRegistro* busca(const QString& ruta);
     const ClaveRegistro* busca(const QString& ruta) const;
@@ -80,7 +89,9 @@ public:
     [[nodiscard]] QList<const ClaveRegistro*> claves() const;
 
 private:
-    ClaveRegistro raiz_{QString()};
+    qsizetype creadas_ = 0; // keys made, listed or not
+    // Held apart so that a move leaves the keys' links to their parents valid.
+    std::unique_ptr<ClaveRegistro> raiz_ = std::make_unique<ClaveRegistro>(QString(), nullptr);
 };
 
 }

@@ -245,7 +245,7 @@ void Transaccion::confirma()
         return;
     cambiada_ = false;
     const QString fallo = std::exchange(fallo_, QString());
-    QByteArray nuevos = archivo_.escribe();
+    QByteArray nuevos = archivo_.escribe(kTamanoMaximo);
     // Changes that undo each other (a table erased and written again the same) leave
     // nothing to write.
     if (nuevos == leidos_)
@@ -254,7 +254,7 @@ void Transaccion::confirma()
         if (cerrojo_ < 0)
             throw ErrorEscritura(sinCerrojo_);
         // Never a file that the next start would refuse to read.
-        if (nuevos.size() > kTamanoMaximo)
+        if (nuevos.isEmpty())
             throw ErrorEscritura(QStringLiteral("el fichero de configuración sería demasiado grande"));
         EscribeAtomico(registro_.fichero_, nuevos);
         leidos_ = std::move(nuevos);

@@ -478,6 +478,16 @@ private slots:
         QTest::newRow("invalid UTF-8") << QByteArray("Windows Registry Editor Version 5.00\n[A]\n\"a\"=\"\xC3\x28\"\n")
                                        << QStringLiteral("(línea 3): el texto no es UTF-8");
         QTest::newRow("odd UTF-16") << QByteArray("\xFF\xFE" "R\0E\0G", 7) << QStringLiteral("número impar de bytes");
+        const QByteArray cabecera = "Windows Registry Editor Version 5.00\n";
+        QTest::newRow("a key 513 levels deep") << cabecera + "[A" + QByteArray("\\a").repeated(512) + "]\n"
+                                               << QStringLiteral("(línea 2): más de 512 niveles de claves");
+        QByteArray claves = cabecera, valores = cabecera + "[A]\n";
+        for (int i = 0; i < 50000; ++i)
+            claves += "[A\\" + QByteArray::number(i) + "\\b]\n";
+        for (int i = 0; i <= 500000; ++i)
+            valores += '"' + QByteArray::number(i, 36) + "\"=\"\"\n";
+        QTest::newRow("more than 100000 keys") << claves << QStringLiteral("(línea 50001): más de 100000 claves");
+        QTest::newRow("more than 500000 values") << valores << QStringLiteral("(línea 500003): más de 500000 valores");
         QTest::newRow("a value after a comment ending in a backslash")
             << QByteArray("REGEDIT4\n[A]\n; C:\\\n\"a\"=\"b\n") << QStringLiteral("(línea 4): texto mal cerrado");
     }
@@ -769,6 +779,21 @@ private slots:
         QCOMPARE(grande->valor(QStringLiteral("VALOR0"))->texto(), QString(240, u'x'));
         QCOMPARE(grande->valores().last().nombre, QStringLiteral("ultimo"));
         QCOMPARE(leeValor(r, QStringLiteral("Version"), QStringLiteral("Numero")), numero);
+    }
+
+    void clavesMuyHondas()
+    {
+        // Read; but written, each of the 512 keys would repeat the whole path above it, which
+        // makes a file bigger than can be read: nothing is written.
+        QByteArray ruta = "HKEY_CURRENT_USER";
+        for (int i = 1; i < 512; ++i)
+            ruta += '\\' + QByteArray(200, 'a');
+        const QByteArray datos = "Windows Registry Editor Version 5.00\n\n[" + ruta + "]\n\"V\"=\"x\"\n";
+        pon(fichero(), datos);
+        Registro r(fichero());
+        QCOMPARE(r.lee().busca(QString::fromLatin1(ruta))->valor(QStringLiteral("v"))->texto(), QStringLiteral("x"));
+        QCOMPARE(textoDeError([&] { GrabaEnRegistro(r); }), QStringLiteral("Failed to create key Version"));
+        QCOMPARE(contenido(fichero()), datos);
     }
 
     void ficheroCortadoSeDetecta_data()
