@@ -516,16 +516,16 @@ ArchivoRegistro ArchivoRegistro::lee(const QByteArray& bytes, const QString& fic
             if (!t.endsWith(u']') || t.size() < 3)
                 lector.falla(numero, QStringLiteral("clave mal cerrada"));
             const QString ruta = t.mid(1, t.size() - 2).toString();
+            if (ruta.count(u'\\') >= kNivelesMaximos)
+                lector.falla(numero, QStringLiteral("más de %1 niveles de claves").arg(kNivelesMaximos));
             dentro = true;
             borrada = ruta.startsWith(u'-');
             if (borrada) {
                 archivo.borra(ruta.mid(1));
                 continue;
             }
-            if (ruta.split(u'\\', Qt::SkipEmptyParts).join(u'\\') != ruta)
+            if (ruta.startsWith(u'\\') || ruta.endsWith(u'\\') || ruta.contains(QStringLiteral("\\\\")))
                 lector.falla(numero, QStringLiteral("nombre de clave no válido"));
-            if (ruta.count(u'\\') >= kNivelesMaximos)
-                lector.falla(numero, QStringLiteral("más de %1 niveles de claves").arg(kNivelesMaximos));
             actual = archivo.crea(ruta);
             if (archivo.creadas_ > kClavesMaximas)
                 lector.falla(numero, QStringLiteral("más de %1 claves").arg(kClavesMaximas));
@@ -552,7 +552,7 @@ ArchivoRegistro ArchivoRegistro::lee(const QByteArray& bytes, const QString& fic
         }
         leeDato(lector, numero, dato, ansi, &v);
         const qsizetype antes = actual->numValores();
-        actual->pon(v);
+        actual->pon(std::move(v));
         valores += actual->numValores() - antes;
         if (valores > kValoresMaximos)
             lector.falla(numero, QStringLiteral("más de %1 valores").arg(kValoresMaximos));
