@@ -298,7 +298,8 @@ std::size_t HashNombre::operator()(const QString& s) const noexcept
 ValorRegistro ValorRegistro::deTexto(QString nombre, QStringView texto)
 {
     QByteArray datos(texto.size() * 2 + 2, '\0');
-    std::memcpy(datos.data(), texto.utf16(), static_cast<std::size_t>(texto.size()) * 2);
+    if (!texto.isEmpty())
+        std::memcpy(datos.data(), texto.utf16(), static_cast<std::size_t>(texto.size()) * 2);
     return {std::move(nombre), REG_SZ, std::move(datos)};
 }
 
