@@ -14,80 +14,125 @@ namespace {
 
 const QByteArray kError = "Error";
 
+// The options under "Software\Ludaren\Configuracion", in the order they are read and
+// written; a missing wave file or mail program reads as empty, the rest as "Error".
+struct Opcion {
+    const QString* nombre;
+    QByteArray TOpciones::*campo;
+    bool vacioSiFalta;
+};
+const Opcion kOpciones[] = {
+    {&reg::kFrecuencia, &TOpciones::frecuencia, false}, {&reg::kHacerSonido, &TOpciones::hacerSonido, false},
+    {&reg::kFicheroWav, &TOpciones::ficheroWav, true},  {&reg::kGestorCorreo, &TOpciones::gestorCorreo, true},
+    {&reg::kAnimacion, &TOpciones::animacion, false},
+};
+
 QString indice(const char* nombre, int i) { return QLatin1String(nombre) + QString::number(i); }
 
-QByteArray LeeOpcion(Registro& r, const QString& nombre)
+QByteArray LeeOpcion(Transaccion& t, const QString& nombre)
 {
-    return LeeClave(r, reg::kLudaren, reg::kConfiguracion, nombre);
+    return LeeClave(t, reg::kLudaren, reg::kConfiguracion, nombre);
 }
 
-int digitoVersion(Registro& r)
+int digitoVersion(Transaccion& t)
 {
-    return AEntero(LeeClave(r, reg::kLudaren, reg::kVersion, reg::kNumero).left(1));
+    return AEntero(LeeClave(t, reg::kLudaren, reg::kVersion, reg::kNumero).left(1));
 }
 
 // A single mailbox kept in the options' key by the first versions: only its password.
-void migraVersion0(Registro& r)
+void migraVersion0(Transaccion& t)
 {
-    if (digitoVersion(r) != 0)
+    if (digitoVersion(t) != 0)
         return;
-    GrabaClave(r, reg::kLudaren, reg::kVersion, reg::kNumero, versionActual);
-    const QByteArray antigua = LeeOpcion(r, QStringLiteral("clave")).left(TBuzon::kClave);
-    if (antigua == kError)
-        return;
-    TRegIniFile(r, reg::kRutaConfiguracion).DeleteKey(QString(), QStringLiteral("clave"));
-    if (!antigua.isEmpty())
-        GrabaClave(r, reg::kLudaren, reg::kConfiguracion, QStringLiteral("Codigo"), CodificaClave(antigua));
+    GrabaClave(t, reg::kLudaren, reg::kVersion, reg::kNumero, versionActual);
+    const QByteArray antigua = LeeOpcion(t, QStringLiteral("clave")).left(TBuzon::kClave);
+    if (antigua != kError) {
+        TRegIniFile(t, reg::kRutaConfiguracion).DeleteKey(QString(), QStringLiteral("clave"));
+        if (!antigua.isEmpty())
+            GrabaClave(t, reg::kLudaren, reg::kConfiguracion, QStringLiteral("Codigo"), CodificaClave(antigua));
+    }
+    t.confirma();
 }
 
 // One mailbox with server, user and scrambled password in the options' key.
-void migraVersion1(Registro& r, TBuzon& tabla)
+void migraVersion1(Transaccion& t, TBuzon& tabla)
 {
-    if (digitoVersion(r) != 1)
+    if (digitoVersion(t) != 1)
         return;
-    const QByteArray host = LeeOpcion(r, QStringLiteral("Host")).left(TBuzon::kHost);
-    const QByteArray usuario = LeeOpcion(r, QStringLiteral("usuario")).left(TBuzon::kUsuario);
-    const QByteArray clave = DecodificaClave(LeeOpcion(r, QStringLiteral("Codigo"))).left(TBuzon::kClave);
+    const QByteArray host = LeeOpcion(t, QStringLiteral("Host")).left(TBuzon::kHost);
+    const QByteArray usuario = LeeOpcion(t, QStringLiteral("usuario")).left(TBuzon::kUsuario);
+    const QByteArray clave = DecodificaClave(LeeOpcion(t, QStringLiteral("Codigo"))).left(TBuzon::kClave);
     if (host == kError || usuario == kError || clave == kError)
         return;
-    TRegIniFile ini(r, reg::kRutaConfiguracion);
+    TRegIniFile ini(t, reg::kRutaConfiguracion);
     for (const char* nombre : {"Host", "usuario", "codigo"})
         ini.DeleteKey(QString(), QLatin1String(nombre));
-    if (host.isEmpty() || usuario.isEmpty() || clave.isEmpty())
-        return;
-    GrabaClave(r, reg::kLudaren, reg::kVersion, reg::kNumero, versionActual);
-    tabla.agregar("Buzon 1", host, usuario, clave, true);
-    registrar(r, tabla);
+    // The table takes the mailbox only once the file holds it.
+    TBuzon movida = tabla;
+    if (!host.isEmpty() && !usuario.isEmpty() && !clave.isEmpty()) {
+        GrabaClave(t, reg::kLudaren, reg::kVersion, reg::kNumero, versionActual);
+        movida.agregar("Buzon 1", host, usuario, clave, true);
+        registrar(t, movida);
+    }
+    t.confirma();
+    tabla.copiar(movida);
 }
 
-void marcaVersion(Registro& r)
+void marcaVersion(Transaccion& t)
 {
-    if (LeeClave(r, reg::kLudaren, reg::kVersion, reg::kNumero) != versionActual)
-        GrabaClave(r, reg::kLudaren, reg::kVersion, reg::kNumero, versionActual);
+    if (LeeClave(t, reg::kLudaren, reg::kVersion, reg::kNumero) != versionActual)
+        GrabaClave(t, reg::kLudaren, reg::kVersion, reg::kNumero, versionActual);
+    t.confirma();
+}
+
+void leeOpciones(Transaccion& t, TOpciones& opciones)
+{
+    for (const Opcion& o : kOpciones) {
+        const QByteArray valor = LeeOpcion(t, *o.nombre);
+        opciones.*o.campo = o.vacioSiFalta && valor == kError ? QByteArray() : valor;
+    }
+}
+
+// What the save writes into the registry file, in its order.
+void escribeAjustes(Transaccion& t, TBuzon& tabla, const TOpciones& opciones)
+{
+    TRegIniFile(t, reg::kRutaConfiguracion).EraseSection(reg::kBuzones);
+    registrar(t, tabla);
+    GrabaClave(t, reg::kLudaren, reg::kVersion, reg::kNumero, versionActual);
+    for (const Opcion& o : kOpciones)
+        GrabaClave(t, reg::kRutaConfiguracion, QString(), *o.nombre, opciones.*o.campo);
 }
 
 void escribeAutoarranque(const QString& programa)
 {
-    TRegMaquina(reg::kWindowsActual).WriteString(reg::kRun, reg::kEntradaRun, ansi::deTexto(programa));
+    TRegMaquina(reg::kWindowsActual).WriteString(reg::kRun, reg::kEntradaRun, programa);
 }
 
+}
+
+QByteArray LeeClave(Transaccion& transaccion, const QString& Key, const QString& Section, const QString& Ident)
+{
+    return TRegIniFile(transaccion, Key).ReadString(Section, Ident, kError);
+}
+
+void GrabaClave(Transaccion& transaccion, const QString& Key, const QString& Section, const QString& Ident,
+                const QByteArray& Value)
+{
+    TRegIniFile(transaccion, Key).WriteString(Section, Ident, Value);
 }
 
 QByteArray LeeClave(Registro& registro, const QString& Key, const QString& Section, const QString& Ident)
 {
-    return TRegIniFile(registro, Key).ReadString(Section, Ident, kError);
+    Transaccion t(registro);
+    const QByteArray valor = LeeClave(t, Key, Section, Ident);
+    t.confirma();
+    return valor;
 }
 
-void GrabaClave(Registro& registro, const QString& Key, const QString& Section, const QString& Ident,
-                const QByteArray& Value)
-{
-    TRegIniFile(registro, Key).WriteString(Section, Ident, Value);
-}
-
-void registrar(Registro& registro, TBuzon& tabla)
+void registrar(Transaccion& transaccion, TBuzon& tabla)
 {
     const auto graba = [&](const char* nombre, int i, const QByteArray& valor) {
-        GrabaClave(registro, reg::kRutaConfiguracion, reg::kBuzones, indice(nombre, i), valor);
+        GrabaClave(transaccion, reg::kRutaConfiguracion, reg::kBuzones, indice(nombre, i), valor);
     };
     for (int i = 1; i <= tabla.numBuzones(); ++i) {
         tabla.setConError(i, false);
@@ -97,15 +142,15 @@ void registrar(Registro& registro, TBuzon& tabla)
         graba("Codigo", i, CodificaClave(tabla.clave(i)));
         graba("Chequear", i, tabla.chequear(i) ? "Si" : "No");
     }
-    GrabaClave(registro, reg::kRutaConfiguracion, reg::kBuzones, reg::kNBuzon, QByteArray::number(tabla.numBuzones()));
+    GrabaClave(transaccion, reg::kRutaConfiguracion, reg::kBuzones, reg::kNBuzon, QByteArray::number(tabla.numBuzones()));
 }
 
-void lee_registro(Registro& registro, TBuzon& tabla)
+void lee_registro(Transaccion& transaccion, TBuzon& tabla)
 {
     const auto lee = [&](const char* nombre, int i) {
-        return LeeClave(registro, reg::kRutaConfiguracion, reg::kBuzones, indice(nombre, i));
+        return LeeClave(transaccion, reg::kRutaConfiguracion, reg::kBuzones, indice(nombre, i));
     };
-    const int n = std::clamp(AEntero(LeeClave(registro, reg::kRutaConfiguracion, reg::kBuzones, reg::kNBuzon)), 0,
+    const int n = std::clamp(AEntero(LeeClave(transaccion, reg::kRutaConfiguracion, reg::kBuzones, reg::kNBuzon)), 0,
                              kMaxBuzones);
     TBuzon leida;
     for (int i = 1; i <= n; ++i)
@@ -126,31 +171,35 @@ bool EnMedioExtraible(const QString& programa)
 
 Arranque CargaAjustes(Registro& registro, TBuzon& tabla, TOpciones& opciones, const QString& programa)
 {
-    if (LeeClave(registro, reg::kLudaren, reg::kVersion, reg::kNumero) == kError) {
+    Transaccion t(registro);
+    if (LeeClave(t, reg::kLudaren, reg::kVersion, reg::kNumero) == kError) {
         opciones.ejecutarSiempre = false;
+        // The entry goes first: when it cannot be written the registry file keeps its bytes.
         if (!EnMedioExtraible(programa)) {
             escribeAutoarranque(programa);
             opciones.ejecutarSiempre = true;
         }
+        t.confirma(); // only the opened key, whose failure goes unreported
         opciones.animacion = "Si";
         opciones.hacerSonido = "Beep";
         opciones.ficheroWav = "spirel.wav";
         opciones.gestorCorreo.clear();
         return Arranque::PrimeraVez;
     }
-    migraVersion0(registro);
-    migraVersion1(registro, tabla);
-    marcaVersion(registro);
-    lee_registro(registro, tabla);
-
-    const auto vacioSiError = [](QByteArray v) { return v == kError ? QByteArray() : v; };
-    opciones.frecuencia = LeeOpcion(registro, reg::kFrecuencia);
-    opciones.hacerSonido = LeeOpcion(registro, reg::kHacerSonido);
-    opciones.ficheroWav = vacioSiError(LeeOpcion(registro, reg::kFicheroWav));
-    opciones.gestorCorreo = vacioSiError(LeeOpcion(registro, reg::kGestorCorreo));
-    opciones.animacion = LeeOpcion(registro, reg::kAnimacion);
-    opciones.ejecutarSiempre = TRegMaquina(reg::kWindowsActual).ReadString(reg::kRun, reg::kEntradaRun, kError)
-        == ansi::deTexto(programa);
+    migraVersion0(t);
+    migraVersion1(t, tabla);
+    marcaVersion(t);
+    try {
+        lee_registro(t, tabla);
+        leeOpciones(t, opciones);
+    } catch (const ErrorAlmacen&) {
+        // The keys opened on the way stay created, as every open leaves them.
+        t.confirma();
+        throw;
+    }
+    t.confirma();
+    opciones.ejecutarSiempre =
+        TRegMaquina(reg::kWindowsActual).ReadString(reg::kRun, reg::kEntradaRun, QString::fromLatin1(kError)) == programa;
     return Arranque::Configurado;
 }
 
@@ -158,7 +207,8 @@ Guardado Guarda(Registro& registro, TOpciones& opciones, TBuzon& tabla, TMensaje
                 const EleccionDialogo& eleccion, int& intervalo, const std::function<void(TBuzon&)>& aplicaPendiente,
                 const QString& programa)
 {
-    if (QFileInfo::exists(ansi::aTexto(eleccion.ficheroWav)))
+    // A regular file, or a link to one: a folder of that name plays nothing.
+    if (QFileInfo(ansi::aTexto(eleccion.ficheroWav)).isFile())
         opciones.ficheroWav = eleccion.ficheroWav;
     opciones.gestorCorreo = eleccion.gestorCorreo;
     opciones.ejecutarSiempre = eleccion.ejecutarSiempre;
@@ -175,16 +225,11 @@ Guardado Guarda(Registro& registro, TOpciones& opciones, TBuzon& tabla, TMensaje
     if (aplicaPendiente)
         aplicaPendiente(copia);
     tabla.copiar(copia);
-    TRegIniFile(registro, reg::kRutaConfiguracion).EraseSection(reg::kBuzones);
-    registrar(registro, tabla);
-    GrabaClave(registro, reg::kLudaren, reg::kVersion, reg::kNumero, versionActual);
-    const std::pair<const QString&, const QByteArray&> valores[] = {
-        {reg::kFrecuencia, opciones.frecuencia}, {reg::kHacerSonido, opciones.hacerSonido},
-        {reg::kFicheroWav, opciones.ficheroWav}, {reg::kGestorCorreo, opciones.gestorCorreo},
-        {reg::kAnimacion, opciones.animacion},
-    };
-    for (const auto& [nombre, valor] : valores)
-        GrabaClave(registro, reg::kRutaConfiguracion, QString(), nombre, valor);
+    {
+        Transaccion t(registro);
+        escribeAjustes(t, tabla, opciones);
+        t.confirma();
+    }
     if (opciones.ejecutarSiempre)
         escribeAutoarranque(programa);
     else

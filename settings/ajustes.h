@@ -33,21 +33,27 @@ inline const QString kRun = QStringLiteral("Run");
 inline const QString kEntradaRun = QStringLiteral("Ludaren Electronico");
 }
 
-// "Error" when the subkey or the value is absent.
-[[nodiscard]] QByteArray LeeClave(Registro& registro, const QString& Key, const QString& Section, const QString& Ident);
-void GrabaClave(Registro& registro, const QString& Key, const QString& Section, const QString& Ident,
+// "Error" when the subkey or the value is absent. Both work on the transaction's
+// contents; the write reaches the file with the transaction's confirma().
+[[nodiscard]] QByteArray LeeClave(Transaccion& transaccion, const QString& Key, const QString& Section,
+                                  const QString& Ident);
+void GrabaClave(Transaccion& transaccion, const QString& Key, const QString& Section, const QString& Ident,
                 const QByteArray& Value);
+// One read on its own, in a transaction of its own.
+[[nodiscard]] QByteArray LeeClave(Registro& registro, const QString& Key, const QString& Section, const QString& Ident);
 
-void registrar(Registro& registro, TBuzon& tabla);
+void registrar(Transaccion& transaccion, TBuzon& tabla);
 // A stored count outside 0 to 20 is cut to that range.
-void lee_registro(Registro& registro, TBuzon& tabla);
+void lee_registro(Transaccion& transaccion, TBuzon& tabla);
 
 // A program started from removable media writes no log-on entry on its first run.
 [[nodiscard]] bool EnMedioExtraible(const QString& programa);
 
 enum class Arranque { PrimeraVez, Configurado };
 // The load at start-up, migrations included; `programa` is the program's full path.
-// Throws ErrorAlmacen, which ends the load where it happens.
+// The file is read once; each migration step that changes it is written as one
+// replacement of the file. Throws ErrorAlmacen, which ends the load where it happens;
+// a step that cannot be written leaves the file as it was.
 Arranque CargaAjustes(Registro& registro, TBuzon& tabla, TOpciones& opciones, const QString& programa);
 
 // What the configuration dialog hands over on OK.
@@ -65,6 +71,7 @@ enum class Guardado { Guardado, SinCambios };
 // The save of the dialog's OK: `intervalo` is the check timer's interval in
 // milliseconds, updated here; `aplicaPendiente` applies the dialog's pending mailbox to
 // its working copy. SinCambios: nothing was written and the timer is to stay off.
+// The registry file is written once, or not at all; the log-on entry after it.
 Guardado Guarda(Registro& registro, TOpciones& opciones, TBuzon& tabla, TMensaje& mensajes, TBuzon& copia,
                 const EleccionDialogo& eleccion, int& intervalo, const std::function<void(TBuzon&)>& aplicaPendiente,
                 const QString& programa);

@@ -3,23 +3,38 @@
 #include "ansi.h"
 #include "error_almacen.h"
 
+#include <QHashFunctions>
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <cstring>
 
 namespace pirel {
 namespace {
 
 const QString kCabecera5 = QStringLiteral("Windows Registry Editor Version 5.00");
+// The registry's own limit on nesting; and, since a line can name hundreds of keys, bounds
+// on keys and values that keep a hostile file's memory to a few hundred megabytes, far
+// beyond what any real export holds.
+constexpr qsizetype kNivelesMaximos = 512;
+constexpr qsizetype kClavesMaximas = 100000;
+constexpr qsizetype kValoresMaximos = 500000;
 const QString kCabecera4 = QStringLiteral("REGEDIT4");
 
-bool mismoNombre(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+QString plegado(QStringView nombre) { return nombre.toString().toCaseFolded(); }
+// Shares the text when folding changes nothing, as for most names.
+QString plegado(const QString& nombre) { return nombre.toCaseFolded(); }
+
+QByteArray enUtf16(QStringView texto)
+{
+    return QByteArray(reinterpret_cast<const char*>(texto.utf16()), texto.size() * 2);
+}
 
 class Lector {
 public:
-    Lector(const QString& fichero) : fichero_(fichero) {}
+    explicit Lector(const QString& fichero) : fichero_(fichero) {}
 
-    [[noreturn]] void falla(int linea, const QString& motivo) const
+    [[noreturn]] void falla(qsizetype linea, const QString& motivo) const
     {
         throw ErrorAlmacen(QStringLiteral("El fichero de configuración %1 está dañado (línea %2): %3. "
                                           "No se ha modificado.")
@@ -28,49 +43,82 @@ public:
                                .arg(motivo));
     }
 
-    QStringList lineas(const QByteArray& bytes)
+    // The whole text; `ansi` tells a REGEDIT4 file, whose binary texts are 8-bit.
+    QString texto(const QByteArray& bytes, bool* ansi) const
     {
-        QString texto;
+        *ansi = false;
         if (bytes.startsWith("\xFF\xFE")) {
             if (bytes.size() % 2 != 0)
                 falla(1, QStringLiteral("el texto UTF-16 tiene un número impar de bytes"));
             QStringDecoder utf16(QStringDecoder::Utf16LE, QStringDecoder::Flag::Stateless);
-            texto = utf16.decode(bytes.mid(2));
+            QString texto = utf16.decode(QByteArrayView(bytes).sliced(2));
             // The decoder lets unpaired surrogates through; written back they would turn into '?'.
             if (utf16.hasError() || !texto.isValidUtf16())
                 falla(1, QStringLiteral("el texto UTF-16 no es válido"));
-            return partes(texto);
+            return texto;
         }
-        const QByteArray cuerpo = bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
+        const QByteArrayView cuerpo = bytes.startsWith("\xEF\xBB\xBF") ? QByteArrayView(bytes).sliced(3) : QByteArrayView(bytes);
         // REGEDIT4 files are in the Windows code page; everything else is UTF-8.
-        const bool ansi = cuerpo.startsWith(kCabecera4.toLatin1());
-        QStringList resultado;
-        int numero = 0;
-        for (const QByteArray& linea : cuerpo.split('\n')) {
-            ++numero;
-            if (ansi) {
-                resultado << ansi::aTexto(linea);
-                continue;
-            }
-            QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-            resultado << utf8.decode(linea);
-            if (utf8.hasError())
-                falla(numero, QStringLiteral("el texto no es UTF-8 válido"));
+        if (cuerpo.startsWith("REGEDIT4")) {
+            *ansi = true;
+            return ansi::aTexto(cuerpo.toByteArray());
         }
-        return limpiaFinales(resultado);
+        // Marks opening a line are dropped line by line (see Lineas).
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+        QString texto = utf8.decode(cuerpo);
+        if (utf8.hasError())
+            falla(lineaNoUtf8(cuerpo), QStringLiteral("el texto no es UTF-8 válido"));
+        return texto;
     }
 
 private:
-    static QStringList limpiaFinales(QStringList l)
+    // Only on failure: a sequence cannot span a line end, so each line is tried alone.
+    static qsizetype lineaNoUtf8(QByteArrayView cuerpo)
     {
-        for (QString& s : l)
-            if (s.endsWith(u'\r'))
-                s.chop(1);
-        return l;
+        qsizetype numero = 1;
+        for (qsizetype inicio = 0;; ++numero) {
+            qsizetype fin = cuerpo.indexOf('\n', inicio);
+            if (fin < 0)
+                fin = cuerpo.size();
+            QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            const QString linea = utf8.decode(cuerpo.sliced(inicio, fin - inicio));
+            if (utf8.hasError() || fin >= cuerpo.size())
+                return numero;
+            inicio = fin + 1;
+        }
     }
-    static QStringList partes(const QString& texto) { return limpiaFinales(texto.split(u'\n')); }
 
     QString fichero_;
+};
+
+// The lines of a text, each without its line end.
+class Lineas {
+public:
+    Lineas(const QString& texto, bool sinMarcas) : texto_(texto), sinMarcas_(sinMarcas) {}
+
+    bool quedan() const { return inicio_ <= texto_.size(); }
+    qsizetype numero() const { return numero_; }
+    QStringView siguiente()
+    {
+        qsizetype fin = texto_.indexOf(u'\n', inicio_);
+        if (fin < 0)
+            fin = texto_.size();
+        QStringView l = QStringView(texto_).mid(inicio_, fin - inicio_);
+        inicio_ = fin + 1;
+        ++numero_;
+        if (l.endsWith(u'\r'))
+            l.chop(1);
+        // UTF-8 files were once decoded a line at a time, which drops a mark opening a line.
+        if (sinMarcas_ && l.startsWith(QChar(0xFEFF)))
+            l = l.mid(1);
+        return l;
+    }
+
+private:
+    const QString& texto_;
+    bool sinMarcas_;
+    qsizetype inicio_ = 0;
+    qsizetype numero_ = 0;
 };
 
 int valorHex(QChar c)
@@ -86,7 +134,7 @@ int valorHex(QChar c)
 }
 
 // A quoted text starting at `i` (on the opening quote); `i` ends past the closing quote.
-bool leeComillas(const QString& s, qsizetype& i, QString* texto)
+bool leeComillas(QStringView s, qsizetype& i, QString* texto)
 {
     texto->clear();
     for (++i; i < s.size(); ++i) {
@@ -102,105 +150,254 @@ bool leeComillas(const QString& s, qsizetype& i, QString* texto)
     return false;
 }
 
-QString conComillas(const QString& texto)
+void conComillas(QString& r, QStringView texto)
 {
-    QString r = QStringLiteral("\"");
+    r += u'"';
     for (const QChar c : texto) {
         if (c == u'\\' || c == u'"')
             r += u'\\';
         r += c;
     }
-    return r + u'"';
+    r += u'"';
 }
 
-QByteArray utf16(const QByteArray& ansiTexto)
+// "hex:" data: pairs of digits separated by commas, blanks anywhere.
+bool leeHex(QStringView lista, QByteArray* datos)
 {
-    const QString t = ansi::aTexto(ansiTexto);
-    QByteArray r;
-    for (const QChar c : t)
-        r.append(static_cast<char>(c.unicode() & 0xFF)).append(static_cast<char>(c.unicode() >> 8));
-    return r + QByteArray(2, '\0');
-}
-
-// A text value's data as the program sees them: they end at the first zero.
-QByteArray textoDeDatos(const QByteArray& datos, bool anchos)
-{
-    if (!anchos)
-        return datos.left(datos.indexOf('\0') < 0 ? datos.size() : datos.indexOf('\0'));
-    QString t;
-    for (qsizetype i = 0; i + 1 < datos.size(); i += 2) {
-        const char16_t u = static_cast<unsigned char>(datos[i]) | static_cast<unsigned char>(datos[i + 1]) << 8;
-        if (u == 0)
-            break;
-        t.append(QChar(u));
+    int digitos = 0, alto = 0;
+    bool vacia = true;
+    for (const QChar c : lista) {
+        if (c == u' ')
+            continue;
+        vacia = false;
+        if (c == u',') {
+            if (digitos != 2)
+                return false;
+            digitos = 0;
+            continue;
+        }
+        const int v = valorHex(c);
+        if (v < 0 || digitos == 2)
+            return false;
+        if (digitos++ == 0)
+            alto = v;
+        else
+            datos->append(static_cast<char>(alto * 16 + v));
     }
-    return ansi::deTexto(t);
+    return vacia || digitos == 2;
 }
 
-QString lineaHex(const QString& prefijo, const QByteArray& datos)
+// A text the file can hold between quotes: one closing zero, no line break, and UTF-16
+// that UTF-8 can carry; anything else keeps its bytes through the hex(1) form.
+std::optional<QString> textoSimple(const ValorRegistro& v)
 {
-    QString r = prefijo;
-    qsizetype columna = r.size();
+    if (v.tipo != REG_SZ || v.datos.size() < 2 || v.datos.size() % 2 != 0)
+        return std::nullopt;
+    const qsizetype n = v.datos.size() / 2 - 1;
+    QString t(n, Qt::Uninitialized);
+    for (qsizetype i = 0; i <= n; ++i) {
+        const char16_t u = static_cast<unsigned char>(v.datos[2 * i]) | static_cast<unsigned char>(v.datos[2 * i + 1]) << 8;
+        if ((u == 0) != (i == n) || u == u'\n' || u == u'\r')
+            return std::nullopt;
+        if (i < n)
+            t[i] = QChar(u);
+    }
+    if (!t.isValidUtf16())
+        return std::nullopt;
+    return t;
+}
+
+void lineaHex(QString& r, qsizetype columna, const QByteArray& datos)
+{
+    static constexpr char kCifras[] = "0123456789abcdef";
     for (qsizetype i = 0; i < datos.size(); ++i) {
-        const QString par = QStringLiteral("%1").arg(static_cast<unsigned char>(datos[i]), 2, 16, QChar(u'0'));
-        r += par;
+        const auto b = static_cast<unsigned char>(datos[i]);
+        r += QLatin1Char(kCifras[b >> 4]);
+        r += QLatin1Char(kCifras[b & 0x0F]);
         columna += 2;
         if (i + 1 < datos.size()) {
             r += u',';
             ++columna;
             // Wrapped as the registry editor wraps long binary values.
             if (columna > 76) {
-                r += QStringLiteral("\\\n  ");
+                r += QLatin1String("\\\n  ");
                 columna = 2;
             }
         }
     }
-    return r;
 }
 
-// Paths sort as a tree: a key comes right before its subkeys.
-bool antesEnArbol(const ClaveRegistro& a, const ClaveRegistro& b)
+void escribeValor(QString& r, const ValorRegistro& v)
 {
-    const QStringList pa = a.ruta.split(u'\\'), pb = b.ruta.split(u'\\');
-    for (qsizetype i = 0; i < qMin(pa.size(), pb.size()); ++i) {
-        const int c = pa[i].compare(pb[i], Qt::CaseInsensitive);
-        if (c != 0)
-            return c < 0;
-    }
-    return pa.size() < pb.size();
-}
-
-}
-
-ValorRegistro* ClaveRegistro::valor(const QString& nombre)
-{
-    for (ValorRegistro& v : valores)
-        if (mismoNombre(v.nombre, nombre))
-            return &v;
-    return nullptr;
-}
-
-void ClaveRegistro::pon(const ValorRegistro& v)
-{
-    if (ValorRegistro* actual = valor(v.nombre)) {
-        actual->tipo = v.tipo;
-        actual->datos = v.datos;
+    const qsizetype inicio = r.size();
+    if (v.nombre.isEmpty())
+        r += u'@';
+    else
+        conComillas(r, v.nombre);
+    r += u'=';
+    if (const auto texto = textoSimple(v)) {
+        conComillas(r, *texto);
+    } else if (v.tipo == REG_DWORD && v.datos.size() == 4) {
+        const uint n = static_cast<unsigned char>(v.datos[0]) | static_cast<unsigned char>(v.datos[1]) << 8
+            | static_cast<unsigned char>(v.datos[2]) << 16 | static_cast<uint>(static_cast<unsigned char>(v.datos[3])) << 24;
+        r += QStringLiteral("dword:%1").arg(n, 8, 16, QChar(u'0'));
     } else {
-        valores.append(v);
+        // The type is a DWORD: one past 7fffffff is written as the file has it, not negative.
+        r += v.tipo == REG_BINARY ? QStringLiteral("hex:") : QStringLiteral("hex(%1):").arg(static_cast<uint>(v.tipo), 0, 16);
+        lineaHex(r, r.size() - inicio, v.datos);
     }
+    r += u'\n';
+}
+
+// A line's value data; `ansi`: binary texts of a REGEDIT4 file are 8-bit.
+void leeDato(const Lector& lector, qsizetype numero, QStringView dato, bool ansi, ValorRegistro* v)
+{
+    if (dato.startsWith(u'"')) {
+        qsizetype j = 0;
+        QString texto;
+        if (!leeComillas(dato, j, &texto) || j != dato.size())
+            lector.falla(numero, QStringLiteral("texto mal cerrado"));
+        *v = ValorRegistro::deTexto(std::move(v->nombre), texto);
+    } else if (dato.startsWith(u"dword:", Qt::CaseInsensitive)) {
+        bool ok = false;
+        const QStringView cifras = dato.mid(6);
+        const uint n = cifras.toUInt(&ok, 16);
+        if (!ok || cifras.isEmpty() || cifras.size() > 8)
+            lector.falla(numero, QStringLiteral("dword mal escrito"));
+        v->tipo = REG_DWORD;
+        for (int b = 0; b < 4; ++b)
+            v->datos.append(static_cast<char>((n >> (8 * b)) & 0xFF));
+    } else if (dato.startsWith(u"hex", Qt::CaseInsensitive)) {
+        const qsizetype dosPuntos = dato.indexOf(u':');
+        if (dosPuntos < 0)
+            lector.falla(numero, QStringLiteral("falta \":\" tras hex"));
+        const QStringView tipo = dato.mid(3, dosPuntos - 3);
+        v->tipo = REG_BINARY;
+        if (!tipo.isEmpty()) {
+            bool ok = false;
+            v->tipo = static_cast<int>(tipo.mid(1, tipo.size() - 2).toUInt(&ok, 16));
+            if (!ok || !tipo.startsWith(u'(') || !tipo.endsWith(u')'))
+                lector.falla(numero, QStringLiteral("tipo hex mal escrito"));
+        }
+        if (!leeHex(dato.mid(dosPuntos + 1), &v->datos))
+            lector.falla(numero, QStringLiteral("byte hexadecimal mal escrito"));
+        if (ansi && (v->esTexto() || v->tipo == REG_MULTI_SZ))
+            v->datos = enUtf16(ansi::aTexto(v->datos));
+    } else {
+        lector.falla(numero, QStringLiteral("dato de valor desconocido"));
+    }
+}
+
+}
+
+std::size_t HashNombre::operator()(const QString& s) const noexcept
+{
+    return qHash(s);
+}
+
+ValorRegistro ValorRegistro::deTexto(QString nombre, QStringView texto)
+{
+    QByteArray datos(texto.size() * 2 + 2, '\0');
+    if (!texto.isEmpty())
+        std::memcpy(datos.data(), texto.utf16(), static_cast<std::size_t>(texto.size()) * 2);
+    return {std::move(nombre), REG_SZ, std::move(datos)};
+}
+
+QString ValorRegistro::texto() const
+{
+    QString t;
+    t.reserve(datos.size() / 2);
+    for (qsizetype i = 0; i + 1 < datos.size(); i += 2) {
+        const char16_t u = static_cast<unsigned char>(datos[i]) | static_cast<unsigned char>(datos[i + 1]) << 8;
+        if (u == 0)
+            break;
+        t.append(QChar(u));
+    }
+    return t;
+}
+
+ClaveRegistro::~ClaveRegistro()
+{
+    std::vector<std::unique_ptr<ClaveRegistro>> pendientes;
+    const auto suelta = [&](ClaveRegistro& c) {
+        for (auto& [nombre, hija] : c.hijas_)
+            pendientes.push_back(std::move(hija));
+        c.hijas_.clear();
+    };
+    suelta(*this);
+    while (!pendientes.empty()) {
+        std::unique_ptr<ClaveRegistro> c = std::move(pendientes.back());
+        pendientes.pop_back();
+        suelta(*c);
+    }
+}
+
+QString ClaveRegistro::ruta() const
+{
+    QStringList partes;
+    for (const ClaveRegistro* c = this; c && c->padre_; c = c->padre_)
+        partes.prepend(c->nombre_);
+    return partes.join(u'\\');
+}
+
+const ValorRegistro* ClaveRegistro::valor(const QString& nombre) const
+{
+    const auto it = indice_.find(plegado(nombre));
+    return it == indice_.end() ? nullptr : &*valores_[it->second];
+}
+
+bool ClaveRegistro::pon(ValorRegistro v)
+{
+    const auto [it, nuevo] = indice_.try_emplace(plegado(v.nombre), valores_.size());
+    if (nuevo) {
+        valores_.emplace_back(std::move(v));
+        return true;
+    }
+    // The name keeps the case it was first written with.
+    ValorRegistro& actual = *valores_[it->second];
+    if (actual.tipo == v.tipo && actual.datos == v.datos)
+        return false;
+    actual.tipo = v.tipo;
+    actual.datos = std::move(v.datos);
+    return true;
 }
 
 bool ClaveRegistro::quita(const QString& nombre)
 {
-    return valores.removeIf([&](const ValorRegistro& v) { return mismoNombre(v.nombre, nombre); }) > 0;
+    const auto it = indice_.find(plegado(nombre));
+    if (it == indice_.end())
+        return false;
+    valores_[it->second].reset();
+    indice_.erase(it);
+    // Holes are closed once they outnumber the values.
+    if (valores_.size() > 2 * indice_.size() + 16) {
+        std::erase_if(valores_, [](const auto& v) { return !v; });
+        for (std::size_t i = 0; i < valores_.size(); ++i)
+            indice_[plegado(valores_[i]->nombre)] = i;
+    }
+    return true;
+}
+
+QList<ValorRegistro> ClaveRegistro::valores() const
+{
+    QList<ValorRegistro> r;
+    r.reserve(numValores());
+    for (const auto& v : valores_)
+        if (v)
+            r.append(*v);
+    return r;
 }
 
 ClaveRegistro* ArchivoRegistro::busca(const QString& ruta)
 {
-    for (ClaveRegistro& c : claves_)
-        if (mismoNombre(c.ruta, ruta))
-            return &c;
-    return nullptr;
+    ClaveRegistro* c = raiz_.get();
+    for (const QStringView parte : QStringView(ruta).tokenize(u'\\')) {
+        const auto it = c->hijas_.find(plegado(parte));
+        if (it == c->hijas_.end())
+            return nullptr;
+        c = it->second.get();
+    }
+    return c != raiz_.get() && c->listada_ ? c : nullptr;
 }
 
 const ClaveRegistro* ArchivoRegistro::busca(const QString& ruta) const
@@ -208,29 +405,75 @@ const ClaveRegistro* ArchivoRegistro::busca(const QString& ruta) const
     return const_cast<ArchivoRegistro*>(this)->busca(ruta);
 }
 
-bool ArchivoRegistro::crea(const QString& ruta)
+ClaveRegistro* ArchivoRegistro::crea(const QString& ruta, bool* creada)
 {
-    bool creada = false;
+    if (creada)
+        *creada = false;
     const QStringList partes = ruta.split(u'\\', Qt::SkipEmptyParts);
-    QString camino;
+    ClaveRegistro* c = raiz_.get();
     for (const QString& parte : partes) {
-        const bool raiz = camino.isEmpty();
-        camino += (raiz ? QString() : QStringLiteral("\\")) + parte;
+        const bool raiz = c == raiz_.get();
+        auto& hija = c->hijas_[plegado(parte)];
+        if (!hija) {
+            hija = std::make_unique<ClaveRegistro>(parte, c);
+            ++creadas_;
+        }
+        c = hija.get();
         // A root is listed only when it holds values itself, as in the editor's exports.
-        if ((!raiz || partes.size() == 1) && !busca(camino)) {
-            claves_.append({camino, {}});
-            creada = true;
+        if ((!raiz || partes.size() == 1) && !c->listada_) {
+            c->listada_ = true;
+            if (creada)
+                *creada = true;
         }
     }
-    return creada;
+    return c == raiz_.get() ? nullptr : c;
 }
 
 bool ArchivoRegistro::borra(const QString& ruta)
 {
-    const QString prefijo = ruta + u'\\';
-    return claves_.removeIf([&](const ClaveRegistro& c) {
-        return mismoNombre(c.ruta, ruta) || c.ruta.startsWith(prefijo, Qt::CaseInsensitive);
-    }) > 0;
+    ClaveRegistro* padre = raiz_.get();
+    const QList<QStringView> partes = QStringView(ruta).split(u'\\');
+    for (qsizetype i = 0; i + 1 < partes.size(); ++i) {
+        const auto it = padre->hijas_.find(plegado(partes[i]));
+        if (it == padre->hijas_.end())
+            return false;
+        padre = it->second.get();
+    }
+    const auto it = padre->hijas_.find(plegado(partes.last()));
+    if (it == padre->hijas_.end())
+        return false;
+    std::vector<const ClaveRegistro*> pendientes{it->second.get()};
+    bool listada = false;
+    while (!pendientes.empty() && !listada) {
+        const ClaveRegistro* c = pendientes.back();
+        pendientes.pop_back();
+        listada = c->listada_;
+        for (const auto& [nombre, hija] : c->hijas_)
+            pendientes.push_back(hija.get());
+    }
+    padre->hijas_.erase(it);
+    return listada;
+}
+
+QList<const ClaveRegistro*> ArchivoRegistro::claves() const
+{
+    QList<const ClaveRegistro*> r;
+    std::vector<const ClaveRegistro*> pendientes{raiz_.get()};
+    while (!pendientes.empty()) {
+        const ClaveRegistro* c = pendientes.back();
+        pendientes.pop_back();
+        if (c->listada_)
+            r.append(c);
+        // Siblings sort without regard to case; the stack takes them last first.
+        std::vector<const ClaveRegistro*> hijas;
+        for (const auto& [plegada, hija] : c->hijas_)
+            hijas.push_back(hija.get());
+        std::sort(hijas.begin(), hijas.end(), [](const ClaveRegistro* a, const ClaveRegistro* b) {
+            return a->nombre_.compare(b->nombre_, Qt::CaseInsensitive) > 0;
+        });
+        pendientes.insert(pendientes.end(), hijas.begin(), hijas.end());
+    }
+    return r;
 }
 
 ArchivoRegistro ArchivoRegistro::lee(const QByteArray& bytes, const QString& fichero)
@@ -238,137 +481,105 @@ ArchivoRegistro ArchivoRegistro::lee(const QByteArray& bytes, const QString& fic
     ArchivoRegistro archivo;
     if (bytes.isEmpty())
         return archivo;
-    Lector lector(fichero);
-    const QStringList lineas = lector.lineas(bytes);
-    const QString cabecera = lineas.value(0).trimmed();
+    const Lector lector(fichero);
+    bool ansi = false;
+    const QString texto = lector.texto(bytes, &ansi);
+    Lineas lineas(texto, !ansi && !bytes.startsWith("\xFF\xFE"));
+    const QStringView cabecera = lineas.siguiente().trimmed();
     if (cabecera != kCabecera5 && cabecera != kCabecera4)
         lector.falla(1, QStringLiteral("falta la cabecera \"%1\"").arg(kCabecera5));
-    const bool anchos = cabecera == kCabecera5;
 
-    QString actual;
-    bool borrada = false;
-    for (qsizetype n = 1; n < lineas.size(); ++n) {
-        const int numero = static_cast<int>(n + 1);
-        QString linea = lineas[n];
-        // Long binary values go on over lines that end in a backslash.
-        while (linea.trimmed().endsWith(u'\\') && !linea.trimmed().startsWith(u'[') && n + 1 < lineas.size())
-            linea = linea.trimmed().chopped(1) + lineas[++n].trimmed();
-        const QString t = linea.trimmed();
+    ClaveRegistro* actual = nullptr;
+    bool dentro = false, borrada = false;
+    qsizetype valores = 0;
+    QString linea;
+    while (lineas.quedan()) {
+        const qsizetype numero = lineas.numero() + 1;
+        QStringView t = lineas.siguiente().trimmed();
+        // Long binary values go on over lines that end in a backslash; comments and key
+        // names never do.
+        const auto sigue = [&](QStringView l) {
+            return l.endsWith(u'\\') && !l.startsWith(u'[') && !l.startsWith(u';') && lineas.quedan();
+        };
+        if (sigue(t)) {
+            linea = t.toString();
+            while (sigue(linea)) {
+                linea.chop(1);
+                linea += lineas.siguiente().trimmed();
+                while (!linea.isEmpty() && linea.back().isSpace())
+                    linea.chop(1);
+            }
+            t = linea;
+        }
         if (t.isEmpty() || t.startsWith(u';'))
             continue;
         if (t.startsWith(u'[')) {
             if (!t.endsWith(u']') || t.size() < 3)
                 lector.falla(numero, QStringLiteral("clave mal cerrada"));
-            actual = t.mid(1, t.size() - 2);
-            borrada = actual.startsWith(u'-');
+            const QString ruta = t.mid(1, t.size() - 2).toString();
+            if (ruta.count(u'\\') >= kNivelesMaximos)
+                lector.falla(numero, QStringLiteral("más de %1 niveles de claves").arg(kNivelesMaximos));
+            dentro = true;
+            borrada = ruta.startsWith(u'-');
             if (borrada) {
-                archivo.borra(actual.mid(1));
+                archivo.borra(ruta.mid(1));
                 continue;
             }
-            if (actual.split(u'\\', Qt::SkipEmptyParts).join(u'\\') != actual)
+            if (ruta.startsWith(u'\\') || ruta.endsWith(u'\\') || ruta.contains(QStringLiteral("\\\\")))
                 lector.falla(numero, QStringLiteral("nombre de clave no válido"));
-            archivo.crea(actual);
+            actual = archivo.crea(ruta);
+            if (archivo.creadas_ > kClavesMaximas)
+                lector.falla(numero, QStringLiteral("más de %1 claves").arg(kClavesMaximas));
             continue;
         }
-        if (actual.isEmpty())
+        if (!dentro)
             lector.falla(numero, QStringLiteral("un valor fuera de toda clave"));
         qsizetype i = 0;
         ValorRegistro v;
-        if (t.startsWith(u'@')) {
+        if (t.startsWith(u'@'))
             i = 1;
-        } else if (!t.startsWith(u'"') || !leeComillas(t, i, &v.nombre)) {
+        else if (!t.startsWith(u'"') || !leeComillas(t, i, &v.nombre))
             lector.falla(numero, QStringLiteral("nombre de valor mal escrito"));
-        }
         while (i < t.size() && t[i].isSpace())
             ++i;
         if (i >= t.size() || t[i] != u'=')
             lector.falla(numero, QStringLiteral("falta \"=\""));
-        QString dato = t.mid(i + 1).trimmed();
+        const QStringView dato = t.mid(i + 1).trimmed();
         if (borrada)
             continue;
-        ClaveRegistro* clave = archivo.busca(actual);
         if (dato == u"-") {
-            clave->quita(v.nombre);
+            actual->quita(v.nombre);
             continue;
         }
-        if (dato.startsWith(u'"')) {
-            qsizetype j = 0;
-            QString texto;
-            if (!leeComillas(dato, j, &texto) || j != dato.size())
-                lector.falla(numero, QStringLiteral("texto mal cerrado"));
-            v.tipo = REG_SZ;
-            // Ends at a zero as the same text written in hex does, so it reads back the same.
-            v.datos = textoDeDatos(ansi::deTexto(texto), false);
-        } else if (dato.startsWith(u"dword:", Qt::CaseInsensitive)) {
-            bool ok = false;
-            const QString cifras = dato.mid(6);
-            const uint numeroDword = cifras.toUInt(&ok, 16);
-            if (!ok || cifras.isEmpty() || cifras.size() > 8)
-                lector.falla(numero, QStringLiteral("dword mal escrito"));
-            v.tipo = REG_DWORD;
-            for (int b = 0; b < 4; ++b)
-                v.datos.append(static_cast<char>((numeroDword >> (8 * b)) & 0xFF));
-        } else if (dato.startsWith(u"hex", Qt::CaseInsensitive)) {
-            const qsizetype dosPuntos = dato.indexOf(u':');
-            if (dosPuntos < 0)
-                lector.falla(numero, QStringLiteral("falta \":\" tras hex"));
-            const QString tipo = dato.mid(3, dosPuntos - 3);
-            v.tipo = REG_BINARY;
-            if (!tipo.isEmpty()) {
-                bool ok = false;
-                v.tipo = static_cast<int>(tipo.mid(1, tipo.size() - 2).toUInt(&ok, 16));
-                if (!ok || !tipo.startsWith(u'(') || !tipo.endsWith(u')'))
-                    lector.falla(numero, QStringLiteral("tipo hex mal escrito"));
-            }
-            const QString lista = dato.mid(dosPuntos + 1).remove(u' ');
-            if (!lista.isEmpty()) {
-                for (const QString& par : lista.split(u',')) {
-                    if (par.size() != 2 || valorHex(par[0]) < 0 || valorHex(par[1]) < 0)
-                        lector.falla(numero, QStringLiteral("byte hexadecimal mal escrito"));
-                    v.datos.append(static_cast<char>(valorHex(par[0]) * 16 + valorHex(par[1])));
-                }
-            }
-            if (v.tipo == REG_SZ || v.tipo == REG_EXPAND_SZ)
-                v.datos = textoDeDatos(v.datos, anchos);
-        } else {
-            lector.falla(numero, QStringLiteral("dato de valor desconocido"));
-        }
-        clave->pon(v);
+        leeDato(lector, numero, dato, ansi, &v);
+        const qsizetype antes = actual->numValores();
+        actual->pon(std::move(v));
+        valores += actual->numValores() - antes;
+        if (valores > kValoresMaximos)
+            lector.falla(numero, QStringLiteral("más de %1 valores").arg(kValoresMaximos));
     }
     return archivo;
 }
 
-QByteArray ArchivoRegistro::escribe() const
+QByteArray ArchivoRegistro::escribe(qsizetype tope) const
 {
-    QList<ClaveRegistro> ordenadas = claves_;
-    std::stable_sort(ordenadas.begin(), ordenadas.end(), antesEnArbol);
     QString r = kCabecera5 + QStringLiteral("\n\n");
-    for (const ClaveRegistro& c : ordenadas) {
-        r += u'[' + c.ruta + QStringLiteral("]\n");
-        for (const ValorRegistro& v : c.valores) {
-            const QString nombre = (v.nombre.isEmpty() ? QStringLiteral("@") : conComillas(v.nombre)) + u'=';
-            const bool textoSimple = v.tipo == REG_SZ && !v.datos.contains('\0') && !v.datos.contains('\n')
-                && !v.datos.contains('\r');
-            if (textoSimple)
-                r += nombre + conComillas(ansi::aTexto(v.datos));
-            else if (v.tipo == REG_SZ || v.tipo == REG_EXPAND_SZ)
-                r += lineaHex(nombre + QStringLiteral("hex(%1):").arg(v.tipo), utf16(v.datos));
-            else if (v.tipo == REG_DWORD && v.datos.size() == 4)
-                r += nombre + QStringLiteral("dword:%1").arg(
-                    static_cast<uint>(static_cast<unsigned char>(v.datos[0]) | static_cast<unsigned char>(v.datos[1]) << 8
-                                      | static_cast<unsigned char>(v.datos[2]) << 16
-                                      | static_cast<uint>(static_cast<unsigned char>(v.datos[3])) << 24),
-                    8, 16, QChar(u'0'));
-            else if (v.tipo == REG_BINARY)
-                r += lineaHex(nombre + QStringLiteral("hex:"), v.datos);
-            else
-                // The type is a DWORD: one past 7fffffff is written as the file has it, not negative.
-                r += lineaHex(nombre + QStringLiteral("hex(%1):").arg(static_cast<uint>(v.tipo), 0, 16), v.datos);
-            r += u'\n';
+    // Characters are never more than their UTF-8 bytes.
+    const auto pasado = [&] { return r.size() > tope; };
+    for (const ClaveRegistro* c : claves()) {
+        r += u'[' + c->ruta() + QStringLiteral("]\n");
+        for (const auto& v : c->valores_) {
+            if (pasado())
+                return {};
+            if (v)
+                escribeValor(r, *v);
         }
         r += u'\n';
+        if (pasado())
+            return {};
     }
-    return r.toUtf8();
+    QByteArray bytes = r.toUtf8();
+    return bytes.size() > tope ? QByteArray() : bytes;
 }
 
 }

@@ -10,6 +10,8 @@
 
 #include <unistd.h>
 
+#include <optional>
+
 namespace pirel {
 namespace {
 
@@ -26,18 +28,14 @@ QString une(const QString& a, const QString& b)
 
 }
 
-TRegIniFile::TRegIniFile(Registro& registro, const QString& ruta)
-    : registro_(registro)
+TRegIniFile::TRegIniFile(Transaccion& transaccion, const QString& ruta)
+    : transaccion_(transaccion)
     , base_(une(kRaiz, ruta))
 {
-    // Most opens find the key already there: no lock and no write for them.
-    if (registro_.lee().busca(base_))
-        return;
-    try {
-        registro_.modifica([&](ArchivoRegistro& a) { return a.crea(base_); });
-    } catch (const ErrorEscritura&) {
-        base_ = kRaiz;
-    }
+    bool creada = false;
+    transaccion_.archivo().crea(base_, &creada);
+    if (creada)
+        transaccion_.cambia();
 }
 
 QString TRegIniFile::seccion(const QString& Section) const
@@ -45,52 +43,37 @@ QString TRegIniFile::seccion(const QString& Section) const
     return une(base_, Section);
 }
 
-QByteArray TRegIniFile::ReadString(const QString& Section, const QString& Ident, const QByteArray& Default)
+QByteArray TRegIniFile::ReadString(const QString& Section, const QString& Ident, const QByteArray& Default) const
 {
-    ArchivoRegistro archivo = registro_.lee();
-    ClaveRegistro* clave = archivo.busca(seccion(Section));
+    const ClaveRegistro* clave = transaccion_.archivo().busca(seccion(Section));
     const ValorRegistro* v = clave ? clave->valor(Ident) : nullptr;
     if (!v)
         return Default;
-    if (v->tipo != REG_SZ && v->tipo != REG_EXPAND_SZ)
+    if (!v->esTexto())
         throw ErrorAlmacen(QStringLiteral("Invalid data type for '%1'").arg(Ident));
-    return v->datos;
+    return ansi::deTexto(v->texto());
 }
 
 void TRegIniFile::WriteString(const QString& Section, const QString& Ident, const QByteArray& Value)
 {
     bool nueva = false;
-    try {
-        registro_.modifica([&](ArchivoRegistro& a) {
-            nueva = a.crea(seccion(Section));
-            a.busca(seccion(Section))->pon({Ident, REG_SZ, Value});
-            return true;
-        });
-    } catch (const ErrorEscritura&) {
-        if (nueva)
-            throw ErrorAlmacen(QStringLiteral("Failed to create key %1").arg(Section));
-        throw ErrorAlmacen(QStringLiteral("Failed to set data for '%1'").arg(Ident));
-    }
+    ClaveRegistro* clave = transaccion_.archivo().crea(seccion(Section), &nueva);
+    if (clave->pon(ValorRegistro::deTexto(Ident, ansi::aTexto(Value))) || nueva)
+        transaccion_.cambia(nueva ? QStringLiteral("Failed to create key %1").arg(Section)
+                                  : QStringLiteral("Failed to set data for '%1'").arg(Ident));
 }
 
 void TRegIniFile::DeleteKey(const QString&, const QString& Ident)
 {
-    try {
-        registro_.modifica([&](ArchivoRegistro& a) {
-            ClaveRegistro* clave = a.busca(base_);
-            return clave && clave->quita(Ident);
-        });
-    } catch (const ErrorEscritura&) {
-        // As the registry's own delete: a failure returns quietly.
-    }
+    ClaveRegistro* clave = transaccion_.archivo().busca(base_);
+    if (clave && clave->quita(Ident))
+        transaccion_.cambia();
 }
 
 void TRegIniFile::EraseSection(const QString& Section)
 {
-    try {
-        registro_.modifica([&](ArchivoRegistro& a) { return a.borra(seccion(Section)); });
-    } catch (const ErrorEscritura&) {
-    }
+    if (transaccion_.archivo().borra(seccion(Section)))
+        transaccion_.cambia();
 }
 
 QString TRegMaquina::rutaAutoarranque()
@@ -110,23 +93,31 @@ bool TRegMaquina::esLaEntrada(const QString& clave, const QString& ident) const
     return clave.compare(kRun, Qt::CaseInsensitive) == 0 && ident.compare(kEntrada, Qt::CaseInsensitive) == 0;
 }
 
-QByteArray TRegMaquina::ReadString(const QString& Section, const QString& Ident, const QByteArray& Default) const
+QString TRegMaquina::ReadString(const QString& Section, const QString& Ident, const QString& Default) const
 {
-    QFile f(fichero_);
-    if (!esLaEntrada(une(ruta_, Section), Ident) || !f.open(QIODevice::ReadOnly))
+    QByteArray datos;
+    if (!esLaEntrada(une(ruta_, Section), Ident) || LeeFicheroNormal(fichero_, 1 << 16, &datos) != Lectura::Leida)
         return Default;
     bool enGrupo = false;
-    for (const QByteArray& bruta : f.read(1 << 16).split('\n')) {
+    std::optional<QString> programa;
+    for (const QByteArray& bruta : datos.split('\n')) {
         const QString linea = QString::fromUtf8(bruta).trimmed();
-        if (linea.startsWith(u'['))
+        const qsizetype igual = linea.indexOf(u'=');
+        if (linea.startsWith(u'[')) {
             enGrupo = linea == u"[Desktop Entry]";
-        else if (enGrupo && linea.startsWith(u"Exec="))
-            return ansi::deTexto(SinComillasExec(linea.mid(5)));
+        } else if (enGrupo && igual > 0) {
+            const QString clave = linea.left(igual).trimmed(), valor = linea.mid(igual + 1).trimmed();
+            if (clave == u"Exec" && !programa)
+                programa = SinComillasExec(valor);
+            // The desktop's own ways of switching an entry off.
+            if ((clave == u"Hidden" && valor == u"true") || (clave == u"X-GNOME-Autostart-enabled" && valor == u"false"))
+                return Default;
+        }
     }
-    return Default;
+    return programa.value_or(Default);
 }
 
-void TRegMaquina::WriteString(const QString& Section, const QString& Ident, const QByteArray& Value)
+void TRegMaquina::WriteString(const QString& Section, const QString& Ident, const QString& Value)
 {
     if (!esLaEntrada(une(ruta_, Section), Ident))
         return;
@@ -138,7 +129,7 @@ void TRegMaquina::WriteString(const QString& Section, const QString& Ident, cons
                                            "Icon=ludaren-electronico\n"
                                            "Terminal=false\n"
                                            "X-GNOME-Autostart-enabled=true\n")
-                                .arg(ComillasExec(ansi::aTexto(Value)));
+                                .arg(ComillasExec(Value));
     try {
         if (!QDir().mkpath(QFileInfo(fichero_).absolutePath()))
             throw ErrorEscritura(QString());

@@ -1,7 +1,8 @@
 #pragma once
 // The ini-style view of the registry: an object opened on a key path, whose sections
-// are subkeys and whose idents are value names. Values are the program's
-// Windows-1252 texts. Failures throw ErrorAlmacen with the store's texts.
+// are subkeys and whose idents are value names. It works on a transaction's contents in
+// memory; the transaction's confirma() writes them. Values come and go as the program's
+// Windows-1252 texts; the file keeps them in Unicode.
 #include "registro.h"
 
 #include <QByteArray>
@@ -11,11 +12,13 @@ namespace pirel {
 
 class TRegIniFile {
 public:
-    // Opens HKEY_CURRENT_USER\ruta, creating it; when that cannot be written the
-    // operations work on the root itself, unreported.
-    TRegIniFile(Registro& registro, const QString& ruta);
+    // Opens HKEY_CURRENT_USER\ruta, creating it.
+    TRegIniFile(Transaccion& transaccion, const QString& ruta);
 
-    [[nodiscard]] QByteArray ReadString(const QString& Section, const QString& Ident, const QByteArray& Default);
+    // Throws ErrorAlmacen "Invalid data type for '%s'" for a value that is not a text.
+    [[nodiscard]] QByteArray ReadString(const QString& Section, const QString& Ident, const QByteArray& Default) const;
+    // Fails, when the transaction is written, with "Failed to create key %s" (a new
+    // section) or "Failed to set data for '%s'".
     void WriteString(const QString& Section, const QString& Ident, const QByteArray& Value);
     // Deletes the value from the opened key itself; Section has no effect.
     void DeleteKey(const QString& Section, const QString& Ident);
@@ -24,21 +27,23 @@ public:
 private:
     QString seccion(const QString& Section) const;
 
-    Registro& registro_;
+    Transaccion& transaccion_;
     QString base_;
 };
 
 // The machine-wide log-on list, whose one entry this program uses ("Run", value
-// "Ludaren Electronico") is the user's XDG autostart entry.
+// "Ludaren Electronico") is the user's XDG autostart entry. Its value is the program's
+// path, kept exactly: it is not one of the program's 8-bit texts.
 class TRegMaquina {
 public:
     static QString rutaAutoarranque();
     explicit TRegMaquina(const QString& ruta, QString autoarranque = rutaAutoarranque());
 
-    // The program path of the entry, unquoted; Default when there is none.
-    [[nodiscard]] QByteArray ReadString(const QString& Section, const QString& Ident, const QByteArray& Default) const;
+    // The program path of the entry, unquoted; Default when there is none or when the
+    // desktop has switched it off.
+    [[nodiscard]] QString ReadString(const QString& Section, const QString& Ident, const QString& Default) const;
     // Throws "Failed to create key Run" when the entry cannot be written.
-    void WriteString(const QString& Section, const QString& Ident, const QByteArray& Value);
+    void WriteString(const QString& Section, const QString& Ident, const QString& Value);
     // An absent entry, or one that cannot be removed, is no error.
     void DeleteKey(const QString& Section, const QString& Ident);
 

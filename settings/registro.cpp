@@ -9,17 +9,22 @@
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace pirel {
 namespace {
 
 // Larger than any settings file; a bigger one is not read into memory.
 constexpr qint64 kTamanoMaximo = 16 << 20;
+// A write holds the lock for milliseconds; a copy holding it this long is stuck.
+constexpr int kEsperaCerrojoMs = 10000;
 
 QString textoErrno(int e) { return QString::fromLocal8Bit(std::strerror(e)); }
 
@@ -36,38 +41,22 @@ struct Descriptor {
     Descriptor& operator=(const Descriptor&) = delete;
 };
 
-QByteArray leeFichero(const QString& fichero)
+QByteArray leeBytes(const QString& fichero)
 {
-    const QByteArray ruta = QFile::encodeName(fichero);
-    Descriptor f(::open(ruta.constData(), O_RDONLY | O_CLOEXEC));
-    if (f.fd < 0) {
-        if (errno == ENOENT)
-            return {};
-        throw ErrorAlmacen(QStringLiteral("No se puede leer el fichero de configuración %1: %2")
-                               .arg(fichero, textoErrno(errno)));
-    }
-    struct stat info {};
-    if (::fstat(f.fd, &info) != 0 || !S_ISREG(info.st_mode))
-        throw ErrorAlmacen(QStringLiteral("El fichero de configuración %1 no es un fichero normal").arg(fichero));
-    if (info.st_size > kTamanoMaximo)
-        throw ErrorAlmacen(QStringLiteral("El fichero de configuración %1 es demasiado grande").arg(fichero));
     QByteArray datos;
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(f.fd, buf, sizeof buf);
-        if (n == 0)
-            break;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw ErrorAlmacen(QStringLiteral("No se puede leer el fichero de configuración %1: %2")
-                                   .arg(fichero, textoErrno(errno)));
-        }
-        datos.append(buf, n);
-        if (datos.size() > kTamanoMaximo)
-            throw ErrorAlmacen(QStringLiteral("El fichero de configuración %1 es demasiado grande").arg(fichero));
+    int error = 0;
+    switch (LeeFicheroNormal(fichero, kTamanoMaximo, &datos, &error)) {
+    case Lectura::Leida:
+    case Lectura::NoExiste:
+        return datos;
+    case Lectura::NoNormal:
+        throw ErrorAlmacen(QStringLiteral("El fichero de configuración %1 no es un fichero normal").arg(fichero));
+    case Lectura::Grande:
+        throw ErrorAlmacen(QStringLiteral("El fichero de configuración %1 es demasiado grande").arg(fichero));
+    case Lectura::Fallida:
+        break;
     }
-    return datos;
+    throw ErrorAlmacen(QStringLiteral("No se puede leer el fichero de configuración %1: %2").arg(fichero, textoErrno(error)));
 }
 
 void escribeTodo(int fd, const QByteArray& datos)
@@ -83,14 +72,94 @@ void escribeTodo(int fd, const QByteArray& datos)
     }
 }
 
+// The file a chain of links ends at, which need not exist yet.
+QByteArray destinoDeEnlaces(QByteArray ruta)
+{
+    for (int saltos = 0; saltos < 40; ++saltos) {
+        char objetivo[PATH_MAX];
+        const ssize_t n = ::readlink(ruta.constData(), objetivo, sizeof objetivo);
+        if (n < 0)
+            return ruta;
+        if (n == sizeof objetivo)
+            throw ErrorEscritura(textoErrno(ENAMETOOLONG));
+        QByteArray siguiente(objetivo, n);
+        const qsizetype barra = ruta.lastIndexOf('/');
+        if (!siguiente.startsWith('/') && barra >= 0)
+            siguiente.prepend(ruta.left(barra + 1));
+        ruta = siguiente;
+    }
+    throw ErrorEscritura(textoErrno(ELOOP));
+}
+
+// Creates the folders missing on the way to `carpeta`, readable by their owner only.
+// Folders that are already there, or links to them, keep their mode.
+bool preparaCarpeta(const QString& carpeta, QString* error)
+{
+    QStringList faltan;
+    struct stat info {};
+    for (QString c = QDir::cleanPath(QFileInfo(carpeta).absoluteFilePath());
+         c.size() > 1 && ::stat(QFile::encodeName(c).constData(), &info) != 0; c = QFileInfo(c).path())
+        faltan.prepend(c);
+    for (const QString& c : faltan) {
+        const QByteArray ruta = QFile::encodeName(c);
+        if (::mkdir(ruta.constData(), 0700) == 0) {
+            ::chmod(ruta.constData(), 0700);
+        } else if (errno != EEXIST) {
+            *error = QStringLiteral("no se puede crear la carpeta %1: %2").arg(c, textoErrno(errno));
+            return false;
+        }
+    }
+    return true;
+}
+
+}
+
+Lectura LeeFicheroNormal(const QString& fichero, qint64 maximo, QByteArray* datos, int* error)
+{
+    const auto falla = [&](int e) {
+        if (error)
+            *error = e;
+        return e == ENOENT ? Lectura::NoExiste : Lectura::Fallida;
+    };
+    datos->clear();
+    const QByteArray ruta = QFile::encodeName(fichero);
+    // Looked at before it is opened: opening a FIFO or a device can block or act.
+    struct stat info {};
+    if (::stat(ruta.constData(), &info) != 0)
+        return falla(errno);
+    if (!S_ISREG(info.st_mode))
+        return Lectura::NoNormal;
+    Descriptor f(::open(ruta.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (f.fd < 0)
+        return falla(errno);
+    if (::fstat(f.fd, &info) != 0)
+        return falla(errno);
+    if (!S_ISREG(info.st_mode))
+        return Lectura::NoNormal;
+    if (info.st_size > maximo)
+        return Lectura::Grande;
+    datos->reserve(info.st_size);
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(f.fd, buf, sizeof buf);
+        if (n == 0)
+            return Lectura::Leida;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return falla(errno);
+        datos->append(buf, n);
+        if (datos->size() > maximo)
+            return Lectura::Grande;
+    }
 }
 
 // Temporary file (mode 0600 from the start), fsync, rename over the old one, fsync the
 // folder: a crash at any moment leaves either the old file or the new one.
 void EscribeAtomico(const QString& fichero, const QByteArray& datos)
 {
-    const QString carpeta = QFileInfo(fichero).absolutePath();
-    QByteArray plantilla = QFile::encodeName(fichero) + ".XXXXXX";
+    const QByteArray destino = destinoDeEnlaces(QFile::encodeName(fichero));
+    QByteArray plantilla = destino + ".XXXXXX";
     Descriptor tmp(::mkostemp(plantilla.data(), O_CLOEXEC));
     if (tmp.fd < 0)
         throw ErrorEscritura(textoErrno(errno));
@@ -98,13 +167,15 @@ void EscribeAtomico(const QString& fichero, const QByteArray& datos)
         escribeTodo(tmp.fd, datos);
         if (::fsync(tmp.fd) != 0)
             throw ErrorEscritura(textoErrno(errno));
-        if (::rename(plantilla.constData(), QFile::encodeName(fichero).constData()) != 0)
+        if (::rename(plantilla.constData(), destino.constData()) != 0)
             throw ErrorEscritura(textoErrno(errno));
     } catch (...) {
         ::unlink(plantilla.constData());
         throw;
     }
-    Descriptor dir(::open(QFile::encodeName(carpeta).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const qsizetype barra = destino.lastIndexOf('/');
+    Descriptor dir(::open(barra > 0 ? destino.left(barra).constData() : barra == 0 ? "/" : ".",
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.fd >= 0)
         ::fsync(dir.fd);
 }
@@ -122,32 +193,88 @@ Registro::Registro(QString fichero)
 
 ArchivoRegistro Registro::lee() const
 {
-    QByteArray datos = leeFichero(fichero_);
-    if (datos.isEmpty() || datos != leidos_) {
-        analizado_ = ArchivoRegistro::lee(datos, fichero_);
-        leidos_ = std::move(datos);
-    }
-    return analizado_;
+    return ArchivoRegistro::lee(leeBytes(fichero_), fichero_);
 }
 
-void Registro::modifica(const std::function<bool(ArchivoRegistro&)>& cambio)
+Transaccion::Transaccion(Registro& registro)
+    : registro_(registro)
 {
-    const QString carpeta = QFileInfo(fichero_).absolutePath();
-    if (!QDir().mkpath(carpeta))
-        throw ErrorEscritura(QStringLiteral("no se puede crear la carpeta %1").arg(carpeta));
-    ::chmod(QFile::encodeName(carpeta).constData(), 0700);
-    // Another running copy of the program waits here instead of interleaving its writes.
-    Descriptor cerrojo(::open(QFile::encodeName(fichero_ + QStringLiteral(".lock")).constData(),
-                              O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (cerrojo.fd < 0)
-        throw ErrorEscritura(textoErrno(errno));
-    while (::flock(cerrojo.fd, LOCK_EX) != 0) {
-        if (errno != EINTR)
-            throw ErrorEscritura(textoErrno(errno));
+    const QString& fichero = registro_.fichero_;
+    if (preparaCarpeta(QFileInfo(fichero).absolutePath(), &sinCerrojo_)) {
+        cerrojo_ = ::open(QFile::encodeName(fichero + QStringLiteral(".lock")).constData(),
+                          O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+        if (cerrojo_ < 0)
+            sinCerrojo_ = textoErrno(errno);
     }
-    ArchivoRegistro archivo = lee();
-    if (cambio(archivo))
-        EscribeAtomico(fichero_, archivo.escribe());
+    // Another running copy of the program waits here instead of interleaving its writes.
+    for (int esperado = 0; cerrojo_ >= 0 && ::flock(cerrojo_, LOCK_EX | LOCK_NB) != 0; esperado += 10) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || esperado >= kEsperaCerrojoMs) {
+            sinCerrojo_ = errno == EWOULDBLOCK ? QStringLiteral("otro programa tiene bloqueado %1").arg(fichero)
+                                               : textoErrno(errno);
+            ::close(std::exchange(cerrojo_, -1));
+            break;
+        }
+        ::usleep(10000);
+    }
+    try {
+        leidos_ = leeBytes(fichero);
+        archivo_ = ArchivoRegistro::lee(leidos_, fichero);
+    } catch (...) {
+        if (cerrojo_ >= 0)
+            ::close(cerrojo_);
+        throw;
+    }
+}
+
+Transaccion::~Transaccion()
+{
+    if (cerrojo_ >= 0)
+        ::close(cerrojo_);
+}
+
+void Transaccion::cambia(const QString& fallo)
+{
+    cambiada_ = true;
+    if (fallo_.isEmpty())
+        fallo_ = fallo;
+}
+
+void Transaccion::confirma()
+{
+    if (!cambiada_)
+        return;
+    cambiada_ = false;
+    const QString fallo = std::exchange(fallo_, QString());
+    QByteArray nuevos = archivo_.escribe(kTamanoMaximo);
+    // Changes that undo each other (a table erased and written again the same) leave
+    // nothing to write.
+    if (nuevos == leidos_)
+        return;
+    try {
+        if (cerrojo_ < 0)
+            throw ErrorEscritura(sinCerrojo_);
+        // Never a file that the next start would refuse to read.
+        if (nuevos.isEmpty())
+            throw ErrorEscritura(QStringLiteral("el fichero de configuración sería demasiado grande"));
+        EscribeAtomico(registro_.fichero_, nuevos);
+        leidos_ = std::move(nuevos);
+        ++registro_.reemplazos_;
+    } catch (const ErrorEscritura&) {
+        try {
+            leidos_ = leeBytes(registro_.fichero_);
+            archivo_ = ArchivoRegistro::lee(leidos_, registro_.fichero_);
+        } catch (const ErrorAlmacen& e) {
+            // Memory that no longer matches the disk is never written.
+            archivo_ = ArchivoRegistro();
+            if (cerrojo_ >= 0)
+                ::close(std::exchange(cerrojo_, -1));
+            sinCerrojo_ = e.texto();
+            if (fallo.isEmpty())
+                throw;
+        }
+        if (!fallo.isEmpty())
+            throw ErrorAlmacen(fallo);
+    }
 }
 
 int AEntero(const QByteArray& texto)

@@ -2,6 +2,7 @@
 #include "ajustes.h"
 #include "clave.h"
 #include "error_almacen.h"
+#include "orden.h"
 #include "reg_ini.h"
 
 #include <QDir>
@@ -9,6 +10,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace pirel;
 
@@ -173,6 +176,9 @@ private slots:
         QTest::newRow("a store without Version takes the first run and writes only the log-on entry")
             << expande("[L]\n\n") << p << QByteArray() << QString() << "5|Beep|spirel.wav||Si|autoarranque"
             << QStringList() << true;
+        QTest::newRow("a first run from a folder named in Cyrillic writes its exact path")
+            << expande("[L]\n\n") << QStringLiteral("/home/ана/Программы/pirel") << QByteArray() << QString()
+            << "5|Beep|spirel.wav||Si|autoarranque" << QStringList() << true;
         QTest::newRow("a program on removable media writes no log-on entry")
             << expande("[L]\n\n") << QStringLiteral("/media/usb/pirel") << QByteArray() << QString()
             << "5|Beep|spirel.wav||Si|-" << QStringList() << true;
@@ -254,31 +260,96 @@ private slots:
         const bool conEntrada = opciones.endsWith(u"autoarranque") && primeraVez;
         QCOMPARE(QFile::exists(autoarranque()), conEntrada);
         if (conEntrada)
-            QVERIFY(lee(autoarranque()).contains("\nExec=\"/usr/bin/pirel\"\n"));
+            QVERIFY(lee(autoarranque()).contains("\nExec=\"" + programa.toUtf8() + "\"\n"));
     }
 
+    void entradaDeAutoarranque_data()
+    {
+        QTest::addColumn<QString>("escrito"); // written by the program, else `entrada` is the file
+        QTest::addColumn<QByteArray>("entrada");
+        QTest::addColumn<QString>("programa");
+        QTest::addColumn<bool>("ejecutarSiempre");
+        const QString p = QStringLiteral("/usr/bin/pirel");
+        const QByteArray escrita = "[Desktop Entry]\nType=Application\nExec=/usr/bin/pirel\n";
+        QTest::newRow("a path in a folder named in Cyrillic") << QStringLiteral("/home/ана/Программы/pirel") << QByteArray()
+                                                            << QStringLiteral("/home/ана/Программы/pirel") << true;
+        QTest::newRow("a path beyond Windows-1252 is not its narrowed form")
+            << QStringLiteral("/opt/?" "?/pirel") << QByteArray() << QStringLiteral("/opt/日本/pirel") << false;
+        QTest::newRow("quotes, dollars, percents and backslashes")
+            << QStringLiteral("/opt/mis \"programas\"/$HOME/100%/a\\b/pirel") << QByteArray()
+            << QStringLiteral("/opt/mis \"programas\"/$HOME/100%/a\\b/pirel") << true;
+        QTest::newRow("the same path in another letter case") << QStringLiteral("/USR/BIN/PIREL") << QByteArray() << p << false;
+        QTest::newRow("an entry written by hand") << QString() << escrita << p << true;
+        QTest::newRow("an entry the desktop has hidden") << QString() << escrita + "Hidden=true\n" << p << false;
+        QTest::newRow("an entry switched off in GNOME") << QString() << escrita + "X-GNOME-Autostart-enabled=false\n" << p
+                                                       << false;
+        QTest::newRow("an Exec of another group") << QString()
+                                                  << QByteArray("[Desktop Entry]\nType=Application\n"
+                                                                "[Desktop Action nueva]\nExec=/usr/bin/pirel\n")
+                                                  << p << false;
+        QTest::newRow("a FIFO in place of the entry") << QString() << QByteArray("fifo") << p << false;
+    }
     void entradaDeAutoarranque()
     {
-        const QString raro = QStringLiteral("/opt/mis \"programas\"/$HOME/100%/a\\b/pirel");
+        QFETCH(QString, escrito);
+        QFETCH(QByteArray, entrada);
+        QFETCH(QString, programa);
+        QFETCH(bool, ejecutarSiempre);
         TRegMaquina m(reg::kWindowsActual);
-        m.WriteString(reg::kRun, reg::kEntradaRun, raro.toLatin1());
-        QVERIFY2(lee(autoarranque()).contains(
-                     "Exec=\"/opt/mis \\\\\"programas\\\\\"/\\\\$HOME/100%%/a\\\\\\\\b/pirel\"\n"),
-                 lee(autoarranque()).constData());
-        QCOMPARE(m.ReadString(reg::kRun, reg::kEntradaRun, "Error"), raro.toLatin1());
-        TRegMaquina(reg::kWindowsActual + QStringLiteral("\\Run")).DeleteKey(QString(), reg::kEntradaRun);
-        QVERIFY(!QFile::exists(autoarranque()));
-        TRegMaquina(reg::kWindowsActual + QStringLiteral("\\Run")).DeleteKey(QString(), reg::kEntradaRun);
-        QCOMPARE(m.ReadString(reg::kRun, reg::kEntradaRun, "Error"), QByteArray("Error"));
-
-        // Another letter case of the same path does not count as this program.
-        m.WriteString(reg::kRun, reg::kEntradaRun, "/USR/BIN/PIREL");
+        if (!escrito.isEmpty()) {
+            m.WriteString(reg::kRun, reg::kEntradaRun, escrito);
+            QCOMPARE(m.ReadString(reg::kRun, reg::kEntradaRun, QStringLiteral("Error")), escrito);
+        } else {
+            QVERIFY(QDir().mkpath(QFileInfo(autoarranque()).path()));
+            if (entrada == "fifo") {
+                QCOMPARE(::mkfifo(QFile::encodeName(autoarranque()).constData(), 0600), 0);
+            } else {
+                QFile f(autoarranque());
+                QVERIFY(f.open(QIODevice::WriteOnly));
+                f.write(entrada);
+            }
+        }
         guarda(expande(kVersion2));
         Registro r(fichero());
         TBuzon t;
         TOpciones o;
-        CargaAjustes(r, t, o, QStringLiteral("/usr/bin/pirel"));
-        QVERIFY(!o.ejecutarSiempre);
+        QCOMPARE(CargaAjustes(r, t, o, programa), Arranque::Configurado);
+        QCOMPARE(o.ejecutarSiempre, ejecutarSiempre);
+    }
+
+    void ordenDelGestor_data()
+    {
+        QTest::addColumn<QString>("linea"); // %D: a folder of the test's own
+        QTest::addColumn<QString>("ejecutable");
+        QTest::addColumn<QStringList>("partes");
+        const QString blancos = QStringLiteral("%D/Mis programas/correo");
+        QTest::newRow("a path with blanks, as the picker stores it")
+            << ComillasOrden(blancos) << QString() << QStringList{blancos};
+        QTest::newRow("a path with quotes and blanks, as the picker stores it")
+            << ComillasOrden(QStringLiteral("\"a\" b \"")) << QString() << QStringList{QStringLiteral("\"a\" b \"")};
+        QTest::newRow("an unquoted path with blanks to an executable file, as older versions stored it")
+            << blancos << blancos << QStringList{blancos};
+        QTest::newRow("an unquoted line naming no file is a command line")
+            << QStringLiteral("thunderbird -mail \"a b\"") << QString()
+            << QStringList{QStringLiteral("thunderbird"), QStringLiteral("-mail"), QStringLiteral("a b")};
+        QTest::newRow("an empty line") << QString() << QString() << QStringList();
+    }
+    void ordenDelGestor()
+    {
+        QFETCH(QString, linea);
+        QFETCH(QString, ejecutable);
+        QFETCH(QStringList, partes);
+        const auto enCarpeta = [&](QString t) { return t.replace(QStringLiteral("%D"), dir_->path()); };
+        if (!ejecutable.isEmpty()) {
+            QVERIFY(QDir().mkpath(QFileInfo(enCarpeta(ejecutable)).path()));
+            QFile f(enCarpeta(ejecutable));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QVERIFY(f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        }
+        QStringList esperadas;
+        for (const QString& parte : partes)
+            esperadas << enCarpeta(parte);
+        QCOMPARE(PartesDeOrden(enCarpeta(linea)), esperadas);
     }
 
     void guardarCincoComoTres()
@@ -289,7 +360,11 @@ private slots:
         TOpciones o;
         for (const char* n : {"1", "2", "3", "4", "5"})
             tabla.agregar(n, "h", "u", "c", true);
-        registrar(r, tabla);
+        {
+            Transaccion t(r);
+            registrar(t, tabla);
+            t.confirma();
+        }
         TMensaje m(tabla);
         m.setActuales(4, 7);
         TBuzon copia;
@@ -343,12 +418,54 @@ private slots:
 )")));
         QVERIFY(lee(autoarranque()).contains("\nExec=\"/usr/bin/pirel\"\n"));
 
-        // An existing wave file is taken; autostart off removes the entry.
-        e.ficheroWav = QFile::encodeName(fichero());
+        // Autostart off removes the entry.
         e.ejecutarSiempre = false;
         QCOMPARE(Guarda(r, o, tabla, m, copia, e, intervalo, {}, QStringLiteral("/usr/bin/pirel")), Guardado::Guardado);
-        QCOMPARE(o.ficheroWav, QFile::encodeName(fichero()));
         QVERIFY(!QFile::exists(autoarranque()));
+        QCOMPARE(r.reemplazos(), 2); // the same table and options again: no write
+    }
+
+    void ficheroWav_data()
+    {
+        QTest::addColumn<QString>("que");
+        QTest::addColumn<bool>("tomado");
+        QTest::newRow("a regular file is taken") << QStringLiteral("fichero") << true;
+        QTest::newRow("a link to one too") << QStringLiteral("enlace") << true;
+        QTest::newRow("a folder is not") << QStringLiteral("carpeta") << false;
+        QTest::newRow("nor a FIFO") << QStringLiteral("fifo") << false;
+        QTest::newRow("nor a name of nothing") << QStringLiteral("nada") << false;
+    }
+    void ficheroWav()
+    {
+        QFETCH(QString, que);
+        QFETCH(bool, tomado);
+        const QString ruta = dir_->filePath(QStringLiteral("aviso.wav"));
+        const QByteArray r8 = QFile::encodeName(ruta);
+        if (que == u"fichero" || que == u"enlace") {
+            QFile f(dir_->filePath(QStringLiteral("real.wav")));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        if (que == u"fichero")
+            QVERIFY(QFile::rename(dir_->filePath(QStringLiteral("real.wav")), ruta));
+        else if (que == u"enlace")
+            QVERIFY(QFile::link(QStringLiteral("real.wav"), ruta));
+        else if (que == u"carpeta")
+            QVERIFY(QDir().mkpath(ruta));
+        else if (que == u"fifo")
+            QCOMPARE(::mkfifo(r8.constData(), 0600), 0);
+        Registro r(fichero());
+        TBuzon tabla, copia;
+        copia.agregar("A", "pop.a.es", "a", "ca", true);
+        TMensaje m(tabla);
+        TOpciones o;
+        o.ficheroWav = "spirel.wav";
+        EleccionDialogo e;
+        e.ficheroWav = r8;
+        e.frecuencia = 5;
+        int intervalo = 0;
+        QCOMPARE(Guarda(r, o, tabla, m, copia, e, intervalo, {}, QStringLiteral("/usr/bin/pirel")), Guardado::Guardado);
+        QCOMPARE(o.ficheroWav, tomado ? r8 : QByteArray("spirel.wav"));
+        QVERIFY(lee(fichero()).contains("\"Fichero Wav\"=\"" + o.ficheroWav + "\"\n"));
     }
 
     void guardarSinBuzonesNoEscribeNada()
@@ -401,6 +518,7 @@ private slots:
             QCOMPARE(error.texto(), QStringLiteral("Failed to create key Run"));
         }
         QCOMPARE(primera.animacion, QByteArray());
+        QVERIFY2(!QFile::exists(fichero()), "the registry file keeps what it held: nothing");
     }
 };
 

@@ -349,12 +349,12 @@ private slots:
         }
         QCOMPARE(advertencias_, QStringList(2, QStringLiteral("Pirel no es un programa gestor de correo... todavia. :)")));
         QVERIFY(conf_->gcorreo->text().isEmpty());
-        respuesta = QStringLiteral("/usr/bin/thunderbird");
+        respuesta = QStringLiteral("/opt/Mis programas/correo");
         conf_->BitBtn3->click();
-        QCOMPARE(conf_->gcorreo->text(), respuesta);
+        QCOMPARE(conf_->gcorreo->text(), QStringLiteral("\"/opt/Mis programas/correo\""));
         respuesta.clear();
         conf_->BitBtn3->click();
-        QCOMPARE(conf_->gcorreo->text(), QStringLiteral("/usr/bin/thunderbird"));
+        QCOMPARE(conf_->gcorreo->text(), QStringLiteral("\"/opt/Mis programas/correo\""));
         conf_->CheckBox3->setChecked(false);
         QVERIFY(conf_->gcorreo->text().isEmpty());
         QVERIFY(!conf_->gcorreo->isEnabled() && !conf_->BitBtn3->isEnabled());

@@ -2,6 +2,7 @@
 
 #include "ansi.h"
 #include "error_almacen.h"
+#include "orden.h"
 #include "recursos.h"
 
 #include <QApplication>
@@ -375,7 +376,7 @@ void TConf::CheckBox3Click()
 void TConf::BitBtn3Click()
 {
     const QString elegido = eligeFichero(QStringLiteral("Seleccione el nombre del programa gestor de correo"),
-                                         QStringLiteral("Fichero Ejecutable (*)"), gcorreo->text());
+                                         QStringLiteral("Fichero Ejecutable (*)"), PartesDeOrden(gcorreo->text()).value(0));
     if (elegido.isEmpty())
         return;
     const bool propio = elegido.right(9).toUpper() == kPropio
@@ -383,7 +384,7 @@ void TConf::BitBtn3Click()
     if (propio)
         advierte(QStringLiteral("Pirel no es un programa gestor de correo... todavia. :)"));
     else
-        gcorreo->setText(elegido);
+        gcorreo->setText(ComillasOrden(elegido));
 }
 
 void TConf::BitBtn4Click()

@@ -7,6 +7,7 @@
 #include "aviso.h"
 #include "conf.h"
 #include "error_almacen.h"
+#include "orden.h"
 #include "recursos.h"
 
 #include <QApplication>
@@ -209,7 +210,7 @@ void TPirel::CerrarClick()
 void TPirel::Ejecuta(const QByteArray& lineaOrdenes)
 {
     // Split as a command line, never handed to a shell: only the configured program runs.
-    QStringList partes = QProcess::splitCommand(ansi::aTexto(lineaOrdenes));
+    QStringList partes = PartesDeOrden(ansi::aTexto(lineaOrdenes));
     if (partes.isEmpty())
         return;
     const QString programa = partes.takeFirst();

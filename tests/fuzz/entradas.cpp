@@ -262,6 +262,18 @@ void fuzzRegistro(const std::uint8_t* datos, std::size_t tamano)
         exige(false, "what the program writes it reads again");
     }
     exige(reescrito == escrito, "a file written and read again is written the same");
+
+    // Every value comes back with its type and its data, whatever the program makes of them.
+    const ArchivoRegistro releido = ArchivoRegistro::lee(escrito, fichero);
+    exige(releido.claves().size() == archivo.claves().size(), "every key is written");
+    for (const ClaveRegistro* clave : archivo.claves()) {
+        const ClaveRegistro* otra = releido.busca(clave->ruta());
+        exige(otra && otra->numValores() == clave->numValores(), "a key keeps its values");
+        for (const ValorRegistro& v : clave->valores()) {
+            const ValorRegistro* w = otra->valor(v.nombre);
+            exige(w && w->nombre == v.nombre && w->tipo == v.tipo && w->datos == v.datos, "a value is kept exactly");
+        }
+    }
 }
 
 }
