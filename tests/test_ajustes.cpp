@@ -208,9 +208,9 @@ private slots:
         QTest::newRow("the version-0 step with clave empty deletes it and writes no Codigo")
             << expande(version0("\"clave\"=\"\"\n")) << p << expande(version0("").replace("0.9", "2.0"))
             << kFaltaNBuzon << "5|||||-" << QStringList() << false;
-        QTest::newRow("the version-0 step keeps 12 of 15 characters")
+        QTest::newRow("the version-0 step keeps all 15 characters, within the password's 128")
             << expande(version0("\"clave\"=\"123456789012345\"\n")) << p
-            << expande(version0("\"Codigo\"=\"{c:123456789012}\"\n").replace("0.9", "2.0")) << kFaltaNBuzon
+            << expande(version0("\"Codigo\"=\"{c:123456789012345}\"\n").replace("0.9", "2.0")) << kFaltaNBuzon
             << "5|||||-" << QStringList() << false;
         QTest::newRow("a REG_DWORD frecuencia is an invalid data type")
             << expande(QByteArray(kVersion2).replace("\"frecuencia\"=\"10\"", "\"frecuencia\"=dword:0000000a")) << p
