@@ -1,6 +1,7 @@
 #include "transporte_tls.h"
 
 #include <arpa/inet.h>
+#include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
@@ -44,6 +45,65 @@ FalloTLS motivo(unsigned faltas)
     if (faltas & kAutoridad)
         return FalloTLS::AutoridadDesconocida;
     return FalloTLS::Negociacion;
+}
+
+// libssl reaches the connection through the plain transport, never through write(2)
+// itself: a write to a peer that has reset would raise SIGPIPE and end the program.
+Transporte* baseDe(BIO* b) { return static_cast<Transporte*>(BIO_get_data(b)); }
+
+int leeBio(BIO* b, char* datos, size_t largo, size_t* hecho)
+{
+    BIO_clear_retry_flags(b);
+    *hecho = 0;
+    const qint64 n = baseDe(b)->recibe(datos, static_cast<qint64>(largo), false);
+    if (n > 0) {
+        *hecho = static_cast<size_t>(n);
+        return 1;
+    }
+    if (n == 0)
+        BIO_set_flags(b, BIO_FLAGS_IN_EOF);
+    else if (-n == EAGAIN)
+        BIO_set_retry_read(b);
+    else
+        errno = static_cast<int>(-n);
+    return 0;
+}
+
+int escribeBio(BIO* b, const char* datos, size_t largo, size_t* hecho)
+{
+    BIO_clear_retry_flags(b);
+    *hecho = 0;
+    const qint64 n = baseDe(b)->envia(datos, static_cast<qint64>(largo));
+    if (n > 0) {
+        *hecho = static_cast<size_t>(n);
+        return 1;
+    }
+    if (n == -EAGAIN)
+        BIO_set_retry_write(b);
+    else if (n < 0)
+        errno = static_cast<int>(-n);
+    return 0;
+}
+
+long controlBio(BIO* b, int orden, long, void*)
+{
+    switch (orden) {
+    case BIO_CTRL_FLUSH: return 1;
+    case BIO_CTRL_EOF: return BIO_test_flags(b, BIO_FLAGS_IN_EOF) != 0;
+    default: return 0;
+    }
+}
+
+BIO_METHOD* metodoBio()
+{
+    static BIO_METHOD* const metodo = [] {
+        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "pirel transporte");
+        BIO_meth_set_read_ex(m, leeBio);
+        BIO_meth_set_write_ex(m, escribeBio);
+        BIO_meth_set_ctrl(m, controlBio);
+        return m;
+    }();
+    return metodo;
 }
 
 QByteArray huellaDe(X509* certificado)
@@ -189,11 +249,16 @@ int TransporteTLS::empiezaTLS(const QByteArray& servidor, const QByteArray& huel
     }
     ERR_clear_error();
     ssl_.reset(SSL_new(contexto_.get()));
-    if (!ssl_ || SSL_set_fd(ssl_.get(), descriptor()) != 1) {
+    BIO* bio = metodoBio() ? BIO_new(metodoBio()) : nullptr;
+    if (!ssl_ || !bio) {
+        BIO_free(bio);
         ERR_clear_error();
         ssl_.reset();
         return ENOMEM;
     }
+    BIO_set_data(bio, base_.get());
+    BIO_set_init(bio, 1);
+    SSL_set_bio(ssl_.get(), bio, bio);
     SSL* s = ssl_.get();
     const QByteArray nombre = servidor.endsWith('.') ? servidor.chopped(1) : servidor;
     in_addr ip{};

@@ -1,6 +1,7 @@
 #pragma once
-// TLS (OpenSSL's libssl) on the descriptor of a plain transport. Until empiezaTLS() the
-// bytes pass in clear, so one connection can begin plain and turn to TLS (STLS).
+// TLS (OpenSSL's libssl) over a plain transport, whose sends and receives libssl uses.
+// Until empiezaTLS() the bytes pass in clear, so one connection can begin plain and turn
+// to TLS (STLS).
 #include "transporte.h"
 
 #include <memory>

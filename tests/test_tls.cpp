@@ -11,6 +11,13 @@
 #include <QTest>
 
 #include <memory>
+#include <thread>
+
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace pirel;
 using namespace pirel::prueba;
@@ -30,6 +37,18 @@ const QString kPinDistinto = QStringLiteral("el certificado no es el que se acep
 const QString kNegociacion = QStringLiteral("falló la negociación TLS");
 const QString kSinSTLS = QStringLiteral("el servidor no acepta STLS");
 const QString kInyectados = QStringLiteral("el servidor envió datos sin cifrar tras aceptar STLS");
+
+int abreEscucha(quint16* puerto)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in dir{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t largo = sizeof dir;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&dir), largo);
+    ::listen(fd, 1);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&dir), &largo);
+    *puerto = ntohs(dir.sin_port);
+    return fd;
+}
 
 QString sinSeguridad(const QString& host, const QString& motivo)
 {
@@ -196,6 +215,45 @@ private slots:
             QCOMPARE(recibidas.value(0), QStringLiteral("1: STLS"));
         for (const char* orden : {"USER", "PASS", "QUIT", "secreta"})
             QVERIFY2(!recibidas.join(u'\n').contains(QLatin1String(orden)), qPrintable(recibidas.join(u'\n')));
+    }
+
+    // A peer that resets right after the handshake: sends fail with a report, and never
+    // raise SIGPIPE, which would end the program.
+    void envioTrasReinicio()
+    {
+        quint16 puerto = 0;
+        const int escucha = abreEscucha(&puerto);
+        std::thread servidor([&] {
+            SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+            SSL_CTX_use_certificate_file(ctx, QFile::encodeName(certificados_.certificado(Tipo::Valido)), SSL_FILETYPE_PEM);
+            SSL_CTX_use_PrivateKey_file(ctx, QFile::encodeName(certificados_.clave(Tipo::Valido)), SSL_FILETYPE_PEM);
+            const int fd = ::accept(escucha, nullptr, nullptr);
+            SSL* ssl = SSL_new(ctx);
+            SSL_set_fd(ssl, fd);
+            (void)SSL_accept(ssl);
+            const linger reinicia{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reinicia, sizeof reinicia);
+            ::close(fd);
+            SSL_free(ssl);
+            SSL_CTX_free(ctx);
+        });
+        TSockets s;
+        s.IPAddr = "127.0.0.1";
+        s.Port = QByteArray::number(puerto);
+        s.Timeout = 5;
+        s.setNonBlocking(false);
+        QList<int> errores;
+        s.OnErrorOccurred = [&](TSockets*, int, int error, const QByteArray&) { errores << error; };
+        s.SConnect();
+        QCOMPARE(s.IniciaTLS(), FalloTLS::Ninguno);
+        servidor.join();
+        ::close(escucha);
+        pollfd p{s.SocketHandle(), POLLIN, 0};
+        QVERIFY(::poll(&p, 1, 5000) == 1);
+        for (int k = 0; k < 3; ++k)
+            s.SetText("USER pepe\r\n");
+        QVERIFY(!errores.isEmpty());
+        s.Disconnect();
     }
 
     void consola_data()
