@@ -22,7 +22,9 @@ namespace {
 const QString kUso = QStringLiteral(
     "Uso: pirel-chequeo [--buzones FICHERO] [--puerto N] [--espera SEGUNDOS] | --help | --version\n"
     "FICHERO tiene un buzón por línea: nombre, servidor, usuario y clave separados por tabuladores"
-    " (\"-\" lee la entrada estándar). Sin --buzones se chequean los buzones configurados en Pirel.");
+    " (\"-\" lee la entrada estándar), y si se quiere seguridad (ssl, stls o ninguna), puerto"
+    " (--puerto, si no 995 con ssl y 110 sin él) y huella SHA-256 del certificado aceptado."
+    " Sin --buzones se chequean los buzones configurados en Pirel.");
 
 // Every line leaves through here, so no text from a server or a stored setting can
 // drive the terminal.
@@ -69,7 +71,8 @@ private:
 
 struct Argumentos {
     QString buzones;
-    QByteArray puerto = "110";
+    // Empty: each mailbox's own port.
+    QByteArray puerto;
     int espera = 60;
     // --help or --version: the text to print instead of checking.
     QString informa;
@@ -125,7 +128,38 @@ std::optional<Argumentos> leeArgumentos(const QStringList& argumentos, QString* 
     return a;
 }
 
-bool leeBuzones(const QString& fichero, std::FILE* entrada, TBuzon* tabla, QString* error)
+// The optional fields after the password: mode, port and pinned fingerprint.
+std::optional<Conexion> leeConexion(const QStringList& campos, const QByteArray& puerto, QString* error)
+{
+    Conexion c;
+    const QString modo = campos.value(4).trimmed().toLower();
+    if (modo == u"ssl")
+        c.seguridad = Seguridad::SSL;
+    else if (modo == u"stls")
+        c.seguridad = Seguridad::STLS;
+    else if (!modo.isEmpty() && modo != u"ninguna") {
+        *error = QStringLiteral("seguridad desconocida \"%1\" (ssl, stls o ninguna).").arg(modo);
+        return std::nullopt;
+    }
+    const QString numero = campos.value(5).trimmed();
+    if (numero.isEmpty()) {
+        c.puerto = puerto.isEmpty() ? PuertoPorDefecto(c.seguridad) : puerto.toInt();
+    } else if (const auto p = entero(numero, 1, 65535)) {
+        c.puerto = *p;
+    } else {
+        *error = QStringLiteral("puerto no válido: %1").arg(numero);
+        return std::nullopt;
+    }
+    const QByteArray huella = campos.value(6).trimmed().toLatin1();
+    c.huella = NormalizaHuella(huella);
+    if (!huella.isEmpty() && c.huella.isEmpty()) {
+        *error = QStringLiteral("la huella debe tener 64 cifras hexadecimales.");
+        return std::nullopt;
+    }
+    return c;
+}
+
+bool leeBuzones(const QString& fichero, const QByteArray& puerto, std::FILE* entrada, TBuzon* tabla, QString* error)
 {
     QFile f(fichero);
     const bool abierto = fichero == u"-" ? f.open(entrada, QIODevice::ReadOnly) : f.open(QIODevice::ReadOnly);
@@ -144,13 +178,20 @@ bool leeBuzones(const QString& fichero, std::FILE* entrada, TBuzon* tabla, QStri
         if (linea.trimmed().isEmpty() || linea.startsWith(u'#'))
             continue;
         const QStringList campos = linea.split(u'\t');
-        if (campos.size() != 4) {
-            *error = QStringLiteral("%1, línea %2: se esperan nombre, servidor, usuario y clave separados por tabuladores.")
+        if (campos.size() < 4 || campos.size() > 7) {
+            *error = QStringLiteral("%1, línea %2: se esperan nombre, servidor, usuario y clave separados por tabuladores,"
+                                    " y si se quiere seguridad, puerto y huella.")
                          .arg(fichero).arg(numero);
             return false;
         }
+        QString fallo;
+        const auto conexion = leeConexion(campos, puerto, &fallo);
+        if (!conexion) {
+            *error = QStringLiteral("%1, línea %2: %3").arg(fichero).arg(numero).arg(fallo);
+            return false;
+        }
         if (!tabla->agregar(ansi::deTexto(campos[0]), ansi::deTexto(campos[1].trimmed()), ansi::deTexto(campos[2]),
-                            ansi::deTexto(campos[3]), true)) {
+                            ansi::deTexto(campos[3]), true, *conexion)) {
             *error = QStringLiteral("%1: más de %2 buzones.").arg(fichero).arg(kMaxBuzones);
             return false;
         }
@@ -195,7 +236,7 @@ int EjecutaChequeo(const QStringList& argumentos, std::FILE* entrada, std::FILE*
     TBuzon buzones;
     TOpciones opciones;
     if (a->buzones.isEmpty() ? !cargaGuardados(&buzones, &opciones, &error)
-                             : !leeBuzones(a->buzones, entrada, &buzones, &error)) {
+                             : !leeBuzones(a->buzones, a->puerto, entrada, &buzones, &error)) {
         escribe(errores, error);
         return kErrorUso;
     }
@@ -218,7 +259,9 @@ int EjecutaChequeo(const QStringList& argumentos, std::FILE* entrada, std::FILE*
     sockets.Timeout = 60;
 
     Chequeo chequeo(sockets, buzones, mensajes, opciones, presentacion);
-    chequeo.puerto = a->puerto;
+    // A list has put --puerto into each line that gave no port of its own.
+    if (a->buzones.isEmpty())
+        chequeo.puerto = a->puerto;
     chequeo.espera = a->espera;
     const ResultadoChequeo resultado = chequeo.CheckMail();
 

@@ -1,5 +1,7 @@
 // One check cycle over 20 mailboxes of 100 messages each on a private Dovecot server,
-// against a minimal blocking client that sends the same commands in the same run.
+// against a minimal blocking client that sends the same commands in the same run; then
+// the same over TLS from the first byte.
+#include "certificados.h"
 #include "chequeo.h"
 #include "lectura.h"
 #include "medidas.h"
@@ -7,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <algorithm>
 #include <cstdio>
@@ -37,12 +40,13 @@ QByteArray usuario(int i) { return "u" + QByteArray::number(i).rightJustified(2,
 
 // `tops` is how many TOP commands go out in all, as the cycle stops asking once it holds
 // as many header lines as it can keep.
-int clienteDirecto(quint16 puerto, int tops)
+int clienteDirecto(quint16 puerto, int tops, bool tls = false)
 {
     int respuestas = 0;
     for (int i = 1; i <= kBuzones; ++i) {
         const int aqui = qMin(tops, kMensajes);
-        respuestas += prueba::SesionDirecta(puerto, usuario(i), "clave", aqui);
+        respuestas += tls ? prueba::SesionDirectaTLS(puerto, usuario(i), "clave", aqui)
+                          : prueba::SesionDirecta(puerto, usuario(i), "clave", aqui);
         tops -= aqui;
     }
     return respuestas;
@@ -67,6 +71,15 @@ int main(int argc, char** argv)
                          "=?ISO-8859-1?Q?Remitente_Pe=F1a?= <r@ejemplo.org>"});
     for (int i = 1; i <= kBuzones; ++i)
         servidor.agregaUsuario(usuario(i), "clave", mensajes);
+    prueba::Certificados certificados;
+    if (!certificados.hechos()) {
+        std::fprintf(stderr, "No se pudieron hacer los certificados de prueba\n");
+        return 1;
+    }
+    qputenv("SSL_CERT_FILE", QFile::encodeName(certificados.autoridad()));
+    qputenv("SSL_CERT_DIR", QFile::encodeName(certificados.carpeta()));
+    servidor.usaTLS(certificados.certificado(prueba::Certificados::Valido),
+                    certificados.clave(prueba::Certificados::Valido));
     QString error;
     if (!servidor.arranca(&error)) {
         std::fprintf(stderr, "Dovecot no arranca: %s\n", qUtf8Printable(error));
@@ -111,6 +124,39 @@ int main(int argc, char** argv)
     std::printf("  razon:            %.3f (objetivo <= 1.10)\n", mc / md);
     std::printf("  cliente directo con un TOP por cada uno de los %d mensajes: %.1f ms\n", kBuzones * kMensajes,
                 mediana(todos));
+
+    // The same mailboxes over TLS from the first byte, both clients checking the certificate.
+    TBuzon seguros;
+    for (int i = 1; i <= kBuzones; ++i)
+        seguros.agregar("B" + QByteArray::number(i), "127.0.0.1", usuario(i), "clave", true,
+                        {Seguridad::SSL, servidor.puertoTLS(), {}});
+    TMensaje talliesTLS(seguros);
+    Chequeo chequeoTLS(sockets, seguros, talliesTLS, opciones, silencio);
+    std::vector<double> nuestroTLS, directoTLS;
+    int lineasTLS = 0, respuestasTLS = 0;
+    for (int ronda = 0; ronda <= kRondas; ++ronda) {
+        QElapsedTimer t;
+        t.start();
+        chequeoTLS.CheckMail();
+        const double a = t.nsecsElapsed() / 1e6;
+        lineasTLS = talliesTLS.numCabeceras();
+        t.restart();
+        respuestasTLS = clienteDirecto(servidor.puertoTLS(), lineasTLS, true);
+        const double b = t.nsecsElapsed() / 1e6;
+        if (ronda > 0) {
+            nuestroTLS.push_back(a);
+            directoTLS.push_back(b);
+        }
+    }
+    const double mt = mediana(nuestroTLS), dt = mediana(directoTLS);
+    std::printf("ciclo sobre TLS (SSL/TLS, puerto %d): %d lineas, el cliente directo %d respuestas\n",
+                servidor.puertoTLS(), lineasTLS, respuestasTLS);
+    std::printf("  ciclo de Pirel:   %.1f ms (mediana de %d)\n", mt, kRondas);
+    std::printf("  cliente directo:  %.1f ms (mediana de %d)\n", dt, kRondas);
+    std::printf("  razon:            %.3f (objetivo <= 1.10)\n", mt / dt);
+    std::printf("  memoria residente de este proceso: %lld kB (maximo %lld kB)\n",
+                static_cast<long long>(prueba::EstadoProceso("VmRSS:")),
+                static_cast<long long>(prueba::EstadoProceso("VmHWM:")));
 
     // The decoding alone, over the same TOP answers, as a share of the cycle.
     QList<QByteArray> tops;

@@ -7,6 +7,27 @@
 namespace pirel {
 namespace {
 const QByteArray kVacio;
+const Conexion kSinConexion;
+
+Conexion ajusta(Conexion c)
+{
+    if (c.puerto < 1 || c.puerto > 65535)
+        c.puerto = PuertoPorDefecto(c.seguridad);
+    c.huella = NormalizaHuella(c.huella);
+    return c;
+}
+}
+
+QByteArray NormalizaHuella(const QByteArray& texto)
+{
+    QByteArray h = texto.toUpper();
+    h.replace(':', QByteArray());
+    if (h.size() != 64)
+        return {};
+    for (char c : h)
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+            return {};
+    return h;
 }
 
 const QByteArray& TBuzon::nombre(int i) const { return valida(i) ? buzones_[i].nombre : kVacio; }
@@ -15,6 +36,7 @@ const QByteArray& TBuzon::usuario(int i) const { return valida(i) ? buzones_[i].
 const QByteArray& TBuzon::clave(int i) const { return valida(i) ? buzones_[i].clave : kVacio; }
 bool TBuzon::chequear(int i) const { return valida(i) && buzones_[i].chequear; }
 bool TBuzon::conError(int i) const { return valida(i) && conError_[i]; }
+const Conexion& TBuzon::conexion(int i) const { return valida(i) ? buzones_[i].conexion : kSinConexion; }
 
 void TBuzon::setConError(int i, bool valor)
 {
@@ -23,26 +45,45 @@ void TBuzon::setConError(int i, bool valor)
 }
 
 void TBuzon::guarda(int i, const QByteArray& nombre, const QByteArray& host, const QByteArray& usuario,
-                    const QByteArray& clave, bool chequear)
+                    const QByteArray& clave, bool chequear, const Conexion& conexion)
 {
-    buzones_[i] = {nombre.left(kNombre), host.left(kHost), usuario.left(kUsuario), clave.left(kClave), chequear};
+    buzones_[i] = {nombre.left(kNombre), host.left(kHost), usuario.left(kUsuario), clave.left(kClave), chequear,
+                   ajusta(conexion)};
 }
 
 bool TBuzon::agregar(const QByteArray& nombre, const QByteArray& host, const QByteArray& usuario,
-                     const QByteArray& clave, bool chequear)
+                     const QByteArray& clave, bool chequear, const Conexion& conexion)
 {
     if (numBuzones_ >= kMaxBuzones)
         return false;
     ++numBuzones_;
-    guarda(numBuzones_, nombre, host, usuario, clave, chequear);
+    guarda(numBuzones_, nombre, host, usuario, clave, chequear, conexion);
     return true;
 }
 
 void TBuzon::modificar(int pos, const QByteArray& nombre, const QByteArray& host, const QByteArray& usuario,
                        const QByteArray& clave, bool chequear)
 {
+    if (pos < 1 || pos > numBuzones_)
+        return;
+    Conexion c = buzones_[pos].conexion;
+    // The certificate was trusted for one server; any other must earn its own trust.
+    if (host.left(kHost) != buzones_[pos].host)
+        c.huella.clear();
+    guarda(pos, nombre, host, usuario, clave, chequear, c);
+}
+
+void TBuzon::modificar(int pos, const QByteArray& nombre, const QByteArray& host, const QByteArray& usuario,
+                       const QByteArray& clave, bool chequear, const Conexion& conexion)
+{
     if (pos >= 1 && pos <= numBuzones_)
-        guarda(pos, nombre, host, usuario, clave, chequear);
+        guarda(pos, nombre, host, usuario, clave, chequear, conexion);
+}
+
+void TBuzon::setConexion(int pos, const Conexion& conexion)
+{
+    if (pos >= 1 && pos <= numBuzones_)
+        buzones_[pos].conexion = ajusta(conexion);
 }
 
 void TBuzon::borrar(int pos)

@@ -11,9 +11,30 @@ namespace pirel {
 inline constexpr int kMaxBuzones = 20;
 inline constexpr int kMaxCabeceras = 255;
 
+// How a mailbox's connection is protected: TLS from the first byte, STLS after the
+// greeting, or none.
+enum class Seguridad { Ninguna, SSL, STLS };
+
+// 995 for TLS from the first byte, 110 otherwise.
+[[nodiscard]] constexpr int PuertoPorDefecto(Seguridad s) { return s == Seguridad::SSL ? 995 : 110; }
+
+struct Conexion {
+    Seguridad seguridad = Seguridad::Ninguna;
+    int puerto = 110;
+    // SHA-256 of the one certificate trusted for the mailbox, 64 upper-case hex digits, or empty.
+    QByteArray huella{};
+
+    bool operator==(const Conexion&) const = default;
+};
+
+// The pin as stored: 64 upper-case hexadecimal digits, colons allowed in between; empty
+// when `texto` is not one.
+[[nodiscard]] QByteArray NormalizaHuella(const QByteArray& texto);
+
 class TBuzon {
 public:
-    static constexpr qsizetype kNombre = 15, kHost = 40, kUsuario = 20, kClave = 12;
+    // Whole e-mail addresses as user names and the long passwords providers hand out fit.
+    static constexpr qsizetype kNombre = 15, kHost = 255, kUsuario = 255, kClave = 128;
 
     TBuzon() = default;
 
@@ -24,14 +45,21 @@ public:
     const QByteArray& usuario(int i) const;
     const QByteArray& clave(int i) const;
     bool chequear(int i) const;
+    // Ninguna on 110 for a mailbox that was never given one.
+    const Conexion& conexion(int i) const;
     bool conError(int i) const;
     void setConError(int i, bool valor);
 
-    // On a full table nothing is stored and the result is false.
+    // On a full table nothing is stored and the result is false. A port outside 1..65535
+    // becomes the mode's default and a pin that is not 64 hex digits is dropped.
     bool agregar(const QByteArray& nombre, const QByteArray& host, const QByteArray& usuario,
-                 const QByteArray& clave, bool chequear);
+                 const QByteArray& clave, bool chequear, const Conexion& conexion = {});
+    // Keeps the slot's connection, except that a pin does not survive a change of server.
     void modificar(int pos, const QByteArray& nombre, const QByteArray& host, const QByteArray& usuario,
                    const QByteArray& clave, bool chequear);
+    void modificar(int pos, const QByteArray& nombre, const QByteArray& host, const QByteArray& usuario,
+                   const QByteArray& clave, bool chequear, const Conexion& conexion);
+    void setConexion(int pos, const Conexion& conexion);
     void borrar(int pos);
     [[nodiscard]] int Existebuzon(const QByteArray& host, const QByteArray& usuario) const;
     void copiar(const TBuzon& origen);
@@ -41,10 +69,11 @@ private:
     struct Buzon {
         QByteArray nombre, host, usuario, clave;
         bool chequear = false;
+        Conexion conexion{};
     };
     static bool valida(int i) { return i >= 1 && i <= kMaxBuzones; }
     void guarda(int i, const QByteArray& nombre, const QByteArray& host, const QByteArray& usuario,
-                const QByteArray& clave, bool chequear);
+                const QByteArray& clave, bool chequear, const Conexion& conexion);
 
     int numBuzones_ = 0;
     std::array<Buzon, kMaxBuzones + 1> buzones_{};          // slot 0 unused

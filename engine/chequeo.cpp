@@ -17,6 +17,19 @@ constexpr int kLongitudRecepcion = 4096;
 // The mailbox has been read by the time QUIT goes out: its answer is not worth a long wait.
 constexpr int kEsperaQuit = 5;
 
+QString motivo(FalloTLS fallo)
+{
+    switch (fallo) {
+    case FalloTLS::Caducado: return textos::kCertificadoCaducado;
+    case FalloTLS::AutoridadDesconocida: return textos::kAutoridadDesconocida;
+    case FalloTLS::NombreDistinto: return textos::kNombreDistinto;
+    case FalloTLS::HuellaDistinta: return textos::kHuellaDistinta;
+    case FalloTLS::Ninguno:
+    case FalloTLS::Negociacion: break;
+    }
+    return textos::kNegociacionFallida;
+}
+
 }
 
 Chequeo::Chequeo(TSockets& sockets, TBuzon& buzones, TMensaje& mensajes, const TOpciones& opciones,
@@ -111,7 +124,7 @@ void Chequeo::atiendeBuzon(int i)
 bool Chequeo::conecta(int i)
 {
     Sockets1.IPAddr = buzones_.host(i);
-    Sockets1.Port = puerto;
+    Sockets1.Port = puerto.isEmpty() ? QByteArray::number(buzones_.conexion(i).puerto) : puerto;
     Sockets1.MaximumReceiveLength = kLongitudRecepcion;
     Sockets1.Timeout = espera;
     Sockets1.setNonBlocking(false);
@@ -158,9 +171,64 @@ bool Chequeo::ordena(const QByteArray& orden, QByteArray* linea)
     return !(ConsumeTiempoAgotado() || ultimoError_ != 0);
 }
 
+bool Chequeo::cifra(int i)
+{
+    const FalloTLS fallo = Sockets1.IniciaTLS(buzones_.conexion(i).huella);
+    if (fallo == FalloTLS::Ninguno) {
+        buzones_.setConError(i, false);
+        return true;
+    }
+    // A time-out has been told by the socket's report, as any other.
+    if (roto())
+        sesionAbierta_ = false;
+    else
+        fallaSeguridad(i, motivo(fallo));
+    return false;
+}
+
+bool Chequeo::pasaASTLS(int i)
+{
+    QByteArray respuesta;
+    // STLS goes out whether or not the server offers it: a list read in clear proves nothing.
+    if (!ordena("STLS\r\n", &respuesta)) {
+        sesionAbierta_ = false;
+        return false;
+    }
+    if (!EmpiezaPor(PrimeraLinea(respuesta), "+OK")) {
+        fallaSeguridad(i, textos::kSinSTLS);
+        return false;
+    }
+    // A server says nothing between its +OK and the handshake: such bytes were put in on
+    // the way, to be read later as answers under TLS.
+    if (lector_.quedaAlgo()) {
+        fallaSeguridad(i, textos::kDatosInyectados);
+        return false;
+    }
+    return cifra(i);
+}
+
+void Chequeo::fallaSeguridad(int i, const QString& motivo)
+{
+    fallo_ = true;
+    // Nothing more goes out in clear, not even QUIT.
+    sesionAbierta_ = false;
+    if (!buzones_.conError(i)) {
+        buzones_.setConError(i, true);
+        presentacion_.cajaError(
+            textos::kSinConexionSegura.arg(ansi::aTexto(buzones_.nombre(i)), ansi::aTexto(buzones_.host(i)), motivo));
+    }
+    mensajes_.setActuales(i, 0);
+    presentacion_.icono(Bandera::Bandera2);
+}
+
 void Chequeo::conversa(int i)
 {
-    buzones_.setConError(i, false);
+    const Seguridad modo = buzones_.conexion(i).seguridad;
+    if (modo == Seguridad::SSL && !cifra(i))
+        return;
+    // A secure mailbox answers once TLS holds; a plain one as soon as it connects.
+    if (modo == Seguridad::Ninguna)
+        buzones_.setConError(i, false);
     sesionAbierta_ = true;
 
     QByteArray saludo;
@@ -170,13 +238,20 @@ void Chequeo::conversa(int i)
     if (roto())
         saludo.clear();
     const QByteArray linea = PrimeraLinea(saludo);
-    sello_ = ExtraeSello(linea);
+    // Nothing said in clear before STLS is trusted afterwards, its APOP stamp included.
+    sello_ = modo == Seguridad::STLS ? QByteArray() : ExtraeSello(linea);
     if (!EmpiezaPor(linea, "+OK")) {
         fallo_ = true;
         presentacion_.dialogo(ansi::aTexto(buzones_.nombre(i) + textos::kElServidor + buzones_.host(i)
                                            + textos::kNoResponde + " (" + Legible(linea) + ")."));
         return;
     }
+
+    if (modo == Seguridad::STLS && !pasaASTLS(i))
+        return;
+    // Whatever happened above, the log-in of a secure mailbox never leaves in clear.
+    if (modo != Seguridad::Ninguna && !Sockets1.Cifrado())
+        return;
 
     QByteArray respuesta;
     // The answer to USER is not examined: the one to PASS decides.
@@ -199,7 +274,7 @@ void Chequeo::conversa(int i)
     const int cuenta = LeeCuenta(lineaStat);
     mensajes_.setActuales(i, cuenta);
     // Lines past the last that can be kept would be dropped: their TOPs are not sent.
-    for (int k = 1; k <= cuenta && !mensajes_.cabecerasLlenas(); ++k)
+    for (int k = 1; k <= cuenta && !soloCuenta && !mensajes_.cabecerasLlenas(); ++k)
         recogeCabeceras(i, k);
     if (cuenta == -1) {
         fallo_ = true;

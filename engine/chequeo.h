@@ -36,9 +36,11 @@ public:
     Chequeo(const Chequeo&) = delete;
     Chequeo& operator=(const Chequeo&) = delete;
 
-    // The same cycle can be aimed at another port and given a shorter time-out.
-    QByteArray puerto = "110";
+    // When set, every mailbox is reached on this port rather than on its own.
+    QByteArray puerto;
     int espera = 60;
+    // Log-in and STAT alone, no TOP: the test of one mailbox being set up.
+    bool soloCuenta = false;
 
     ResultadoChequeo CheckMail();
     // The last cycle that ran.
@@ -58,6 +60,10 @@ private:
     void atiendeBuzon(int i);
     [[nodiscard]] bool conecta(int i);
     void conversa(int i);
+    [[nodiscard]] bool cifra(int i);
+    [[nodiscard]] bool pasaASTLS(int i);
+    // The connection could not be made secure: told as an unreachable server is.
+    void fallaSeguridad(int i, const QString& motivo);
     void recogeCabeceras(int i, int k);
     [[nodiscard]] bool ordena(const QByteArray& orden, QByteArray* linea);
     [[nodiscard]] bool roto() const { return tiempoAgotado_ || ultimoError_ != 0; }

@@ -50,6 +50,16 @@ void LectorRespuestas::inicia(int segundos)
     plazo_ = segundos > 0 ? QDeadlineTimer(std::chrono::seconds(segundos)) : QDeadlineTimer(QDeadlineTimer::Forever);
 }
 
+bool LectorRespuestas::quedaAlgo()
+{
+    // A line that ended at a CR, the last byte then received, owns the LF right after it.
+    if (saltaLF_ && leido_ < pendiente_.size() && pendiente_[leido_] == '\n') {
+        saltaLF_ = false;
+        ++leido_;
+    }
+    return leido_ < pendiente_.size() || socket_.Disponibles() > 0;
+}
+
 bool LectorRespuestas::recibeMas()
 {
     if (cerrada_ || roto_())

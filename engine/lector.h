@@ -31,6 +31,9 @@ public:
     // the line that holds only ".".
     bool multilinea(QByteArray* destino, qsizetype guardar);
 
+    // Bytes have arrived past the last reply, read or not; nothing is waited for.
+    [[nodiscard]] bool quedaAlgo();
+
     // The last reply outlasted its time while data kept arriving.
     bool excedido() const { return excedido_; }
     bool cerrada() const { return cerrada_; }

@@ -2,6 +2,7 @@
 
 #include "ansi.h"
 #include "errores_winsock.h"
+#include "transporte_tls.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -44,6 +45,11 @@ struct Resolucion {
     }
 };
 
+QSocketNotifier::Type tipo(Direccion d)
+{
+    return d == Direccion::Escribir ? QSocketNotifier::Write : QSocketNotifier::Read;
+}
+
 QByteArray dondeDeEvento(int evento)
 {
     switch (evento) {
@@ -60,7 +66,7 @@ QByteArray dondeDeEvento(int evento)
 
 TSockets::TSockets(QObject* parent, AvisosSocket* avisos, std::unique_ptr<Transporte> transporte)
     : QObject(parent)
-    , transporte_(transporte ? std::move(transporte) : std::make_unique<TransportePosix>())
+    , transporte_(transporte ? std::move(transporte) : std::make_unique<TransporteTLS>())
     , avisos_(avisos)
 {
 }
@@ -283,7 +289,7 @@ void TSockets::SetText(const QByteArray& Value)
             error = static_cast<int>(-n);
             break;
         }
-        const Espera e = espera(transporte_->descriptor(), QSocketNotifier::Write, plazo);
+        const Espera e = espera(transporte_->descriptor(), tipo(transporte_->aguarda(Direccion::Escribir)), plazo);
         if (e == Espera::Destruido)
             return;
         if (e != Espera::Lista) {
@@ -314,7 +320,7 @@ QByteArray TSockets::recibeUna(bool mirar, const QByteArray& donde, bool* cerrad
         n = transporte_->recibe(datos.data(), datos.size(), mirar);
         if (n >= 0 || -n != EAGAIN || !bloqueante)
             break;
-        const Espera e = espera(transporte_->descriptor(), QSocketNotifier::Read, plazo);
+        const Espera e = espera(transporte_->descriptor(), tipo(transporte_->aguarda(Direccion::Leer)), plazo);
         if (e == Espera::Destruido)
             return {};
         if (e != Espera::Lista) {
@@ -365,6 +371,31 @@ QByteArray TSockets::PeekData()
 {
     const QByteArray datos = recibeUna(true, "PeekData (Peek)", nullptr);
     return datos.left(datos.indexOf('\0') < 0 ? datos.size() : datos.indexOf('\0'));
+}
+
+FalloTLS TSockets::IniciaTLS(const QByteArray& huella)
+{
+    if (SocketHandle() == -1 || refusaAnidada("IniciaTLS"))
+        return FalloTLS::Negociacion;
+    if (transporte_->empiezaTLS(IPAddr, huella) != 0)
+        return FalloTLS::Negociacion;
+    const QDeadlineTimer plazo = StartTimeout();
+    for (;;) {
+        const int r = transporte_->negocia();
+        if (r == 0)
+            return FalloTLS::Ninguno;
+        if (r != EAGAIN) {
+            const FalloTLS fallo = transporte_->informeTLS().fallo;
+            return fallo == FalloTLS::Ninguno ? FalloTLS::Negociacion : fallo;
+        }
+        switch (espera(transporte_->descriptor(), tipo(transporte_->aguarda(Direccion::Leer)), plazo)) {
+        case Espera::Lista: break;
+        case Espera::Destruido: return FalloTLS::Negociacion;
+        default:
+            ReportError("IniciaTLS", SocketHandle(), winsock::kInterrumpida);
+            return FalloTLS::Negociacion;
+        }
+    }
 }
 
 void TSockets::vigila()

@@ -86,6 +86,16 @@ public:
     // Throws away, without waiting, up to `maximo` bytes that have arrived and not been
     // read. A failure is reported as a receive's; `cerrada` tells that the peer has closed.
     void Descarta(qint64 maximo, bool* cerrada = nullptr);
+    // Bytes that have arrived and not been read, without waiting.
+    [[nodiscard]] qint64 Disponibles() const { return transporte_->disponibles(); }
+
+    // TLS over the open connection, its certificate checked for IPAddr; with a pin, that
+    // certificate alone is trusted. A blocking call like the others: bounded by Timeout,
+    // a time-out reported as theirs are. Every other failure is told only by the result,
+    // and UltimoTLS() says more.
+    [[nodiscard]] FalloTLS IniciaTLS(const QByteArray& huella = {});
+    bool Cifrado() const { return transporte_->cifrado(); }
+    InformeTLS UltimoTLS() const { return transporte_->informeTLS(); }
 
     // A notification as the window message carried it: event in the low 16 bits of
     // lParam, error in the high 16.

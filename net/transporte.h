@@ -1,11 +1,35 @@
 #pragma once
 // The byte transport under the socket component: everything that touches the
 // descriptor. A TLS transport can take its place without the component changing.
+#include <QByteArray>
 #include <QtGlobal>
 
+#include <cerrno>
 #include <netinet/in.h>
 
 namespace pirel {
+
+// Why a TLS connection was not made.
+enum class FalloTLS {
+    Ninguno,
+    Caducado,             // the certificate has expired or is not valid yet
+    AutoridadDesconocida, // issued by an authority not trusted here, or by itself
+    NombreDistinto,       // issued for another server
+    HuellaDistinta,       // not the certificate pinned for the mailbox
+    Negociacion,          // the handshake failed for any other reason
+};
+
+struct InformeTLS {
+    FalloTLS fallo = FalloTLS::Ninguno;
+    // SHA-256 of the server's certificate, 64 upper-case hex digits; empty when none came.
+    QByteArray huella{};
+    // The authority was the certificate's one fault: the only case a person may choose
+    // to trust it by its fingerprint.
+    bool soloAutoridad = false;
+};
+
+// What a call that would block is waiting for.
+enum class Direccion { Leer, Escribir };
 
 class Transporte {
 public:
@@ -27,6 +51,25 @@ public:
     [[nodiscard]] virtual int descarta(qint64 maximo, bool* cerrada) = 0;
     // Aborts the connection and forgets the descriptor; 0 or an errno value.
     virtual int cierra() = 0;
+    // Bytes that a receive would return now without waiting.
+    [[nodiscard]] virtual qint64 disponibles() const { return 0; }
+
+    // TLS over the connection made, for `servidor` (a name or a dotted address). With a
+    // `huella`, that certificate alone is trusted. 0 or an errno value.
+    [[nodiscard]] virtual int empiezaTLS(const QByteArray& servidor, const QByteArray& huella)
+    {
+        (void)servidor;
+        (void)huella;
+        return EPROTONOSUPPORT;
+    }
+    // One step of the handshake: 0 when done, EAGAIN to wait (see aguarda()), any other
+    // errno value when it failed (see informeTLS()).
+    [[nodiscard]] virtual int negocia() { return EPROTONOSUPPORT; }
+    [[nodiscard]] virtual bool cifrado() const { return false; }
+    [[nodiscard]] virtual InformeTLS informeTLS() const { return {}; }
+    // What the last call that gave EAGAIN waits for: under TLS a receive may need to
+    // write, and a send to read.
+    [[nodiscard]] virtual Direccion aguarda(Direccion natural) const { return natural; }
 };
 
 class TransportePosix final : public Transporte {
@@ -44,6 +87,7 @@ public:
     qint64 recibe(char* datos, qint64 longitud, bool mirar) override;
     int descarta(qint64 maximo, bool* cerrada) override;
     int cierra() override;
+    qint64 disponibles() const override;
 
 private:
     int fd_ = -1;

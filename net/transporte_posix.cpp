@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <netdb.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -77,6 +78,12 @@ int TransportePosix::descarta(qint64 maximo, bool* cerrada)
         hecho += n;
     }
     return 0;
+}
+
+qint64 TransportePosix::disponibles() const
+{
+    int n = 0;
+    return fd_ >= 0 && ::ioctl(fd_, FIONREAD, &n) == 0 ? n : 0;
 }
 
 int TransportePosix::cierra()

@@ -7,10 +7,11 @@ constexpr char kClaveFija[] = "RoVaLuN&QtZ482QtZ&RoVaLuN482";
 constexpr qsizetype kLargoClaveFija = sizeof kClaveFija - 1;
 constexpr char kHex[] = "0123456789ABCDEF";
 
-// Past the key's end there is nothing to mix in: such characters pass unchanged.
+// Past its 28th character the key starts again, so every password short enough to have
+// been stored before scrambles exactly as it always did.
 unsigned char mezcla(qsizetype i)
 {
-    return i < kLargoClaveFija ? static_cast<unsigned char>(kClaveFija[i]) : 0;
+    return static_cast<unsigned char>(kClaveFija[i % kLargoClaveFija]);
 }
 
 int digito(char c)

@@ -162,6 +162,33 @@ private slots:
         QVERIFY(QRegularExpression(QStringLiteral("^[0-9A-F]*$")).match(QString::fromLatin1(CodificaClave(todas))).hasMatch());
     }
 
+    void clavesLargas_data()
+    {
+        QTest::addColumn<int>("largo");
+        for (int n : {12, 16, 28, 29, 128})
+            QTest::addRow("%d characters", n) << n;
+    }
+    void clavesLargas()
+    {
+        QFETCH(int, largo);
+        QByteArray clave;
+        for (int c = 0; c < largo; ++c)
+            clave.append(static_cast<char>(c * 37 + 5));
+        const QByteArray codigo = CodificaClave(clave);
+        QCOMPARE(codigo.size(), 2 * largo);
+        QCOMPARE(DecodificaClave(codigo), clave);
+        // The key starts again at its first character: the 29th pairs with 'R' as the 1st does.
+        QCOMPARE(CodificaClave(QByteArray(largo, 'R')).mid(0, 2), QByteArray("00"));
+        if (largo > 28)
+            QCOMPARE(CodificaClave(QByteArray(largo, 'R')).mid(56, 2), QByteArray("00"));
+        // Up to 28 characters, the stored text is the one older versions wrote.
+        QByteArray antes;
+        const QByteArray llave = "RoVaLuN&QtZ482QtZ&RoVaLuN482";
+        for (int i = 0; i < qMin(largo, 28); ++i)
+            antes += QByteArray::number(static_cast<unsigned char>(clave[i] ^ llave[i]), 16).rightJustified(2, '0').toUpper();
+        QCOMPARE(codigo.left(56), antes);
+    }
+
     void carga_data()
     {
         QTest::addColumn<QByteArray>("entrada");
@@ -214,9 +241,9 @@ private slots:
         QTest::newRow("the version-0 step with clave empty deletes it and writes no Codigo")
             << expande(version0("\"clave\"=\"\"\n")) << p << expande(version0("").replace("0.9", "2.0"))
             << kFaltaNBuzon << "5|||||-" << QStringList() << false;
-        QTest::newRow("the version-0 step keeps 12 of 15 characters")
+        QTest::newRow("the version-0 step keeps all 15 characters, within the password's 128")
             << expande(version0("\"clave\"=\"123456789012345\"\n")) << p
-            << expande(version0("\"Codigo\"=\"{c:123456789012}\"\n").replace("0.9", "2.0")) << kFaltaNBuzon
+            << expande(version0("\"Codigo\"=\"{c:123456789012345}\"\n").replace("0.9", "2.0")) << kFaltaNBuzon
             << "5|||||-" << QStringList() << false;
         QTest::newRow("a REG_DWORD frecuencia is an invalid data type")
             << expande(QByteArray(kVersion2).replace("\"frecuencia\"=\"10\"", "\"frecuencia\"=dword:0000000a")) << p

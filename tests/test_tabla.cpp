@@ -5,6 +5,17 @@
 
 using namespace pirel;
 
+Q_DECLARE_METATYPE(pirel::Conexion)
+
+namespace pirel {
+char* toString(const Conexion& c)
+{
+    static const char* const kModos[] = {"Ninguna", "SSL", "STLS"};
+    return QTest::toString(QByteArray(kModos[static_cast<int>(c.seguridad)]) + ' ' + QByteArray::number(c.puerto) + ' '
+                           + c.huella);
+}
+}
+
 class TestTabla : public QObject {
     Q_OBJECT
 
@@ -20,11 +31,11 @@ private slots:
     void capacidadesCortanSinAviso()
     {
         TBuzon t;
-        QVERIFY(t.agregar(QByteArray(16, 'n'), QByteArray(41, 'h'), QByteArray(21, 'u'), QByteArray(13, 'c'), true));
+        QVERIFY(t.agregar(QByteArray(16, 'n'), QByteArray(256, 'h'), QByteArray(256, 'u'), QByteArray(129, 'c'), true));
         QCOMPARE(t.nombre(1).size(), 15);
-        QCOMPARE(t.host(1).size(), 40);
-        QCOMPARE(t.usuario(1).size(), 20);
-        QCOMPARE(t.clave(1).size(), 12);
+        QCOMPARE(t.host(1).size(), 255);
+        QCOMPARE(t.usuario(1).size(), 255);
+        QCOMPARE(t.clave(1).size(), 128);
         TMensaje m(t);
         m.AgregaCab(QString(300, u'x'));
         QCOMPARE(m.cabecera(1).size(), 255);
@@ -103,6 +114,54 @@ private slots:
         QVERIFY(!destino.chequear(2));
         QVERIFY2(destino.conError(1) && !destino.conError(2), "error flags are not copied");
         QCOMPARE(destino.nombre(3), QByteArray("3"));
+    }
+
+    void conexiones_data()
+    {
+        const QByteArray pin(64, 'a'), PIN(64, 'A');
+        QTest::addColumn<Conexion>("dada");
+        QTest::addColumn<Conexion>("guardada");
+        QTest::newRow("none given: plain on 110, as every mailbox before") << Conexion{} << Conexion{};
+        QTest::newRow("SSL without a port takes 995") << Conexion{Seguridad::SSL, 0, {}} << Conexion{Seguridad::SSL, 995, {}};
+        QTest::newRow("STLS on a port out of range takes 110")
+            << Conexion{Seguridad::STLS, 70000, {}} << Conexion{Seguridad::STLS, 110, {}};
+        QTest::newRow("a port of its own is kept") << Conexion{Seguridad::SSL, 1995, {}} << Conexion{Seguridad::SSL, 1995, {}};
+        QTest::newRow("a pin is kept upper-case") << Conexion{Seguridad::SSL, 995, pin} << Conexion{Seguridad::SSL, 995, PIN};
+        QTest::newRow("a pin written with colons")
+            << Conexion{Seguridad::SSL, 995, QByteArray(32, 'a').replace("a", "a:").chopped(1) + ':' + QByteArray(32, 'b')}
+            << Conexion{Seguridad::SSL, 995, QByteArray(32, 'A') + QByteArray(32, 'B')};
+        QTest::newRow("a pin of 63 digits is dropped") << Conexion{Seguridad::SSL, 995, pin.left(63)}
+                                                       << Conexion{Seguridad::SSL, 995, {}};
+        QTest::newRow("a pin with a letter past F is dropped")
+            << Conexion{Seguridad::SSL, 995, pin.left(63) + 'g'} << Conexion{Seguridad::SSL, 995, {}};
+    }
+    void conexiones()
+    {
+        QFETCH(Conexion, dada);
+        QFETCH(Conexion, guardada);
+        TBuzon t;
+        QVERIFY(t.agregar("A", "pop.ejemplo.org", "u", "c", true, dada));
+        QCOMPARE(t.conexion(1), guardada);
+        QCOMPARE(t.conexion(21), Conexion{});
+
+        // Editing name, user or password keeps the connection; another server drops the pin.
+        t.agregar("B", "h", "u", "c", true);
+        t.modificar(1, "A2", "pop.ejemplo.org", "u2", "c2", false);
+        QCOMPARE(t.conexion(1), guardada);
+        t.modificar(1, "A2", "pop.otro.org", "u2", "c2", false);
+        QCOMPARE(t.conexion(1), (Conexion{guardada.seguridad, guardada.puerto, {}}));
+        t.modificar(1, "A", "h", "u", "c", true, dada);
+        QCOMPARE(t.conexion(1), guardada);
+
+        // Copying and removing carry it with the mailbox; the emptied slot is plain again.
+        TBuzon copia;
+        copia.copiar(t);
+        QCOMPARE(copia.conexion(1), guardada);
+        t.setConexion(2, dada);
+        t.setConexion(1, {});
+        t.borrar(1);
+        QCOMPARE(t.conexion(1), guardada);
+        QCOMPARE(t.conexion(2), Conexion{});
     }
 
     void todosConError()

@@ -201,10 +201,19 @@ bool ServidorDovecot::arranca(QString* error)
     return false;
 }
 
+void ServidorDovecot::usaTLS(const QString& certificado, const QString& clave)
+{
+    certificado_ = certificado;
+    clave_ = clave;
+}
+
 bool ServidorDovecot::lanza(int intento, QString* error)
 {
     puerto_ = puertoLibre();
-    if (puerto_ == 0) {
+    puertoTLS_ = 0;
+    for (int n = 0; n < 3 && !certificado_.isEmpty() && (puertoTLS_ == 0 || puertoTLS_ == puerto_); ++n)
+        puertoTLS_ = puertoLibre();
+    if (puerto_ == 0 || (!certificado_.isEmpty() && (puertoTLS_ == 0 || puertoTLS_ == puerto_))) {
         *error = QStringLiteral("no free loopback port");
         return false;
     }
@@ -214,10 +223,18 @@ bool ServidorDovecot::lanza(int intento, QString* error)
     const QString yo = QString::fromLocal8Bit(pw ? pw->pw_name : "dovecot");
     const QString d = carpeta();
     // A fresh base_dir per attempt: a stale one slows start-up down.
-    const QString conf = QString::fromLatin1(kConfiguracion).arg(
+    QString conf = QString::fromLatin1(kConfiguracion).arg(
         d, QString::number(intento), QString::number(qMin<uint>(1000, uidCorreo())),
         QString::number(puerto_), pw ? yo : QStringLiteral("dovenull"), yo,
         QString::fromLocal8Bit(gr ? gr->gr_name : "dovecot"));
+    if (!certificado_.isEmpty()) {
+        // STLS is offered on the plain listener as soon as ssl is on.
+        conf.replace(QStringLiteral("ssl = no\n"),
+                     QStringLiteral("ssl = yes\nssl_cert = <%1\nssl_key = <%2\n").arg(certificado_, clave_));
+        conf.replace(QStringLiteral("  inet_listener pop3 {"),
+                     QStringLiteral("  inet_listener pop3s {\n    port = %1\n    ssl = yes\n  }\n  inet_listener pop3 {")
+                         .arg(puertoTLS_));
+    }
     escribe(d + QStringLiteral("/dovecot.conf"), conf.toUtf8());
 
     // Prepared before fork(): only async-signal-safe calls may follow it in the child.

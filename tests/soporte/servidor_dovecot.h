@@ -32,10 +32,14 @@ public:
     // Before arranca(): Dovecot may not notice users added later.
     void agregaUsuario(const QByteArray& usuario, const QByteArray& clave,
                        const QList<MensajePrueba>& mensajes);
+    // Before arranca(): TLS with this certificate and key, from the first byte on
+    // puertoTLS(), and after STLS on puerto().
+    void usaTLS(const QString& certificado, const QString& clave);
     [[nodiscard]] bool arranca(QString* error = nullptr);
     void detiene(); // idempotent; the destructor calls it
 
     quint16 puerto() const { return puerto_; }
+    quint16 puertoTLS() const { return puertoTLS_; }
     QString carpeta() const { return dir_.path(); }
     QString buzon(const QByteArray& usuario) const; // the user's Maildir
     QString registro() const;
@@ -46,6 +50,8 @@ private:
     QTemporaryDir dir_;
     QByteArray usuarios_;
     quint16 puerto_ = 0;
+    quint16 puertoTLS_ = 0;
+    QString certificado_, clave_;
     pid_t pid_ = -1;
 };
 
