@@ -249,8 +249,8 @@ int EjecutaChequeo(const QStringList& argumentos, std::FILE* entrada, std::FILE*
     TMensaje mensajes(buzones);
     mensajes.Limpia();
     // Counts are acknowledged at once and nothing plays.
-    opciones.animacion = "No";
-    opciones.hacerSonido.clear();
+    opciones.animacion = false;
+    opciones.sonido = Sonido::Ninguno;
     TSockets sockets(nullptr, &presentacion);
     sockets.Aplicacion = ansi::deTexto(QStringLiteral("Ludaren Electrónico"));
     sockets.MaximumReceiveLength = 255;

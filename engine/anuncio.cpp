@@ -14,7 +14,7 @@ EstadoBandeja Anuncia(TMensaje& mensajes, const TBuzon& buzones, const TOpciones
                       Presentacion& presentacion)
 {
     if (mensajes.HayNuevos()) {
-        if (opciones.animacion == "Si") {
+        if (opciones.animacion) {
             QStringList lineas;
             for (int n = 1; n <= mensajes.numCabeceras(); ++n)
                 lineas << mensajes.cabecera(n);
@@ -22,9 +22,9 @@ EstadoBandeja Anuncia(TMensaje& mensajes, const TBuzon& buzones, const TOpciones
         } else {
             mensajes.recibe();
         }
-        if (opciones.hacerSonido == "Beep")
+        if (opciones.sonido == Sonido::Pitido)
             presentacion.pitido();
-        else if (opciones.hacerSonido == "Wave")
+        else if (opciones.sonido == Sonido::Wave)
             presentacion.reproduce(opciones.ficheroWav);
     }
     if (mensajes.HayMensajes()) {

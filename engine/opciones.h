@@ -1,15 +1,22 @@
 #pragma once
 #include <QByteArray>
+#include <QString>
 
 namespace pirel {
 
-// The options as the registry stores them: texts (Windows-1252), compared exactly.
+enum class Sonido { Ninguno, Pitido, Wave };
+
+// The options, typed; the store converts its texts where it reads and writes them.
 struct TOpciones {
-    QByteArray frecuencia = "5";
-    QByteArray hacerSonido;
-    QByteArray ficheroWav;
+    int frecuencia = 5; // minutes between checks, as stored
+    // Why the stored interval could not be read; empty when it could.
+    QString frecuenciaError;
+    // Nothing stored at all: the start-up then checks every minute.
+    bool frecuenciaFalta = false;
+    Sonido sonido = Sonido::Ninguno;
+    QByteArray ficheroWav; // Windows-1252, as the fields of the mailbox table
     QByteArray gestorCorreo;
-    QByteArray animacion;
+    bool animacion = false;
     bool ejecutarSiempre = false;
 };
 

@@ -14,17 +14,42 @@ namespace {
 
 const QByteArray kError = "Error";
 
+const QByteArray kSi = "Si", kNo = "No", kBeep = "Beep", kWave = "Wave";
+
 // The options under "Software\Ludaren\Configuracion", in the order they are read and
-// written; a missing wave file or mail program reads as empty, the rest as "Error".
+// written, each with the one conversion between its stored text ("Error" when missing)
+// and its value in memory.
 struct Opcion {
     const QString* nombre;
-    QByteArray TOpciones::*campo;
-    bool vacioSiFalta;
+    void (*lee)(TOpciones&, const QByteArray&);
+    QByteArray (*escribe)(const TOpciones&);
 };
 const Opcion kOpciones[] = {
-    {&reg::kFrecuencia, &TOpciones::frecuencia, false}, {&reg::kHacerSonido, &TOpciones::hacerSonido, false},
-    {&reg::kFicheroWav, &TOpciones::ficheroWav, true},  {&reg::kGestorCorreo, &TOpciones::gestorCorreo, true},
-    {&reg::kAnimacion, &TOpciones::animacion, false},
+    {&reg::kFrecuencia,
+     [](TOpciones& o, const QByteArray& v) {
+         o.frecuenciaFalta = v == kError;
+         o.frecuenciaError.clear();
+         try {
+             o.frecuencia = AEntero(v);
+         } catch (const ErrorTexto& e) {
+             // Told where the interval is used, as the conversion has always been.
+             o.frecuenciaError = e.texto();
+         }
+     },
+     [](const TOpciones& o) { return QByteArray::number(o.frecuencia); }},
+    {&reg::kHacerSonido,
+     [](TOpciones& o, const QByteArray& v) {
+         o.sonido = v == kBeep ? Sonido::Pitido : v == kWave ? Sonido::Wave : Sonido::Ninguno;
+     },
+     [](const TOpciones& o) {
+         return o.sonido == Sonido::Pitido ? kBeep : o.sonido == Sonido::Wave ? kWave : QByteArray();
+     }},
+    {&reg::kFicheroWav, [](TOpciones& o, const QByteArray& v) { o.ficheroWav = v == kError ? QByteArray() : v; },
+     [](const TOpciones& o) { return o.ficheroWav; }},
+    {&reg::kGestorCorreo, [](TOpciones& o, const QByteArray& v) { o.gestorCorreo = v == kError ? QByteArray() : v; },
+     [](const TOpciones& o) { return o.gestorCorreo; }},
+    {&reg::kAnimacion, [](TOpciones& o, const QByteArray& v) { o.animacion = v == kSi; },
+     [](const TOpciones& o) { return o.animacion ? kSi : kNo; }},
 };
 
 QString indice(const char* nombre, int i) { return QLatin1String(nombre) + QString::number(i); }
@@ -87,10 +112,8 @@ void marcaVersion(Transaccion& t)
 
 void leeOpciones(Transaccion& t, TOpciones& opciones)
 {
-    for (const Opcion& o : kOpciones) {
-        const QByteArray valor = LeeOpcion(t, *o.nombre);
-        opciones.*o.campo = o.vacioSiFalta && valor == kError ? QByteArray() : valor;
-    }
+    for (const Opcion& o : kOpciones)
+        o.lee(opciones, LeeOpcion(t, *o.nombre));
 }
 
 // What the save writes into the registry file, in its order.
@@ -100,7 +123,7 @@ void escribeAjustes(Transaccion& t, TBuzon& tabla, const TOpciones& opciones)
     registrar(t, tabla);
     GrabaClave(t, reg::kLudaren, reg::kVersion, reg::kNumero, versionActual);
     for (const Opcion& o : kOpciones)
-        GrabaClave(t, reg::kRutaConfiguracion, QString(), *o.nombre, opciones.*o.campo);
+        GrabaClave(t, reg::kRutaConfiguracion, QString(), *o.nombre, o.escribe(opciones));
 }
 
 void escribeAutoarranque(const QString& programa)
@@ -180,8 +203,8 @@ Arranque CargaAjustes(Registro& registro, TBuzon& tabla, TOpciones& opciones, co
             opciones.ejecutarSiempre = true;
         }
         t.confirma(); // only the opened key, whose failure goes unreported
-        opciones.animacion = "Si";
-        opciones.hacerSonido = "Beep";
+        opciones.animacion = true;
+        opciones.sonido = Sonido::Pitido;
         opciones.ficheroWav = "spirel.wav";
         opciones.gestorCorreo.clear();
         return Arranque::PrimeraVez;
@@ -203,25 +226,28 @@ Arranque CargaAjustes(Registro& registro, TBuzon& tabla, TOpciones& opciones, co
     return Arranque::Configurado;
 }
 
-Guardado Guarda(Registro& registro, TOpciones& opciones, TBuzon& tabla, TMensaje& mensajes, TBuzon& copia,
-                const EleccionDialogo& eleccion, int& intervalo, const std::function<void(TBuzon&)>& aplicaPendiente,
-                const QString& programa)
+Guardado Guarda(Registro& registro, TOpciones& opciones, TBuzon& tabla, TBuzon& copia, const EleccionDialogo& eleccion,
+                int intervaloActual, const std::function<void(TBuzon&)>& aplicaPendiente, const QString& programa)
 {
+    Guardado guardado;
+    guardado.intervalo = intervaloActual;
     // A regular file, or a link to one: a folder of that name plays nothing.
     if (QFileInfo(ansi::aTexto(eleccion.ficheroWav)).isFile())
         opciones.ficheroWav = eleccion.ficheroWav;
     opciones.gestorCorreo = eleccion.gestorCorreo;
     opciones.ejecutarSiempre = eleccion.ejecutarSiempre;
-    opciones.hacerSonido = eleccion.beep ? "Beep" : eleccion.wave ? "Wave" : "";
-    opciones.animacion = eleccion.animacion ? "Si" : "No";
+    opciones.sonido = eleccion.beep ? Sonido::Pitido : eleccion.wave ? Sonido::Wave : Sonido::Ninguno;
+    opciones.animacion = eleccion.animacion;
     if (eleccion.frecuencia > 0) {
-        intervalo = eleccion.frecuencia * 60000;
-        opciones.frecuencia = QByteArray::number(eleccion.frecuencia);
+        guardado.intervalo = eleccion.frecuencia * 60000;
+        opciones.frecuencia = eleccion.frecuencia;
+        opciones.frecuenciaError.clear();
+        opciones.frecuenciaFalta = false;
     }
-    if (copia.numBuzones() == 0 || intervalo <= 0)
-        return Guardado::SinCambios;
+    if (copia.numBuzones() == 0 || guardado.intervalo <= 0)
+        return guardado;
 
-    mensajes.Limpia();
+    guardado.escrito = true;
     if (aplicaPendiente)
         aplicaPendiente(copia);
     tabla.copiar(copia);
@@ -234,7 +260,7 @@ Guardado Guarda(Registro& registro, TOpciones& opciones, TBuzon& tabla, TMensaje
         escribeAutoarranque(programa);
     else
         TRegMaquina(reg::kWindowsActual + QStringLiteral("\\") + reg::kRun).DeleteKey(reg::kRun, reg::kEntradaRun);
-    return Guardado::Guardado;
+    return guardado;
 }
 
 }

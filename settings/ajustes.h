@@ -67,13 +67,19 @@ struct EleccionDialogo {
     int frecuencia = 0; // minutes
 };
 
-enum class Guardado { Guardado, SinCambios };
-// The save of the dialog's OK: `intervalo` is the check timer's interval in
-// milliseconds, updated here; `aplicaPendiente` applies the dialog's pending mailbox to
-// its working copy. SinCambios: nothing was written and the timer is to stay off.
-// The registry file is written once, or not at all; the log-on entry after it.
-Guardado Guarda(Registro& registro, TOpciones& opciones, TBuzon& tabla, TMensaje& mensajes, TBuzon& copia,
-                const EleccionDialogo& eleccion, int& intervalo, const std::function<void(TBuzon&)>& aplicaPendiente,
-                const QString& programa);
+struct Guardado {
+    // False: nothing was written and the check timer is to stay off.
+    bool escrito = false;
+    // The check timer's interval in milliseconds.
+    int intervalo = 0;
+};
+// The save of the dialog's OK: `opciones` take the choice; `aplicaPendiente` applies the
+// dialog's pending mailbox to its working copy, which then becomes `tabla` before the
+// file is written, so a failure to write (thrown) leaves the new table in place too.
+// The registry file is written once, or not at all; the log-on entry after it. Timer
+// and tallies are the caller's.
+[[nodiscard]] Guardado Guarda(Registro& registro, TOpciones& opciones, TBuzon& tabla, TBuzon& copia,
+                              const EleccionDialogo& eleccion, int intervaloActual,
+                              const std::function<void(TBuzon&)>& aplicaPendiente, const QString& programa);
 
 }

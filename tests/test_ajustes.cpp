@@ -36,9 +36,13 @@ QByteArray lee(const QString& fichero)
 
 QString opcionesEnTexto(const TOpciones& o)
 {
-    return QStringList{QString::fromLatin1(o.frecuencia), QString::fromLatin1(o.hacerSonido),
+    const QString frecuencia = o.frecuenciaFalta                  ? QStringLiteral("falta")
+                               : !o.frecuenciaError.isEmpty() ? o.frecuenciaError
+                                                              : QString::number(o.frecuencia);
+    const char* sonidos[] = {"", "Beep", "Wave"};
+    return QStringList{frecuencia, QString::fromLatin1(sonidos[static_cast<int>(o.sonido)]),
                        QString::fromLatin1(o.ficheroWav), QString::fromLatin1(o.gestorCorreo),
-                       QString::fromLatin1(o.animacion), o.ejecutarSiempre ? "autoarranque" : "-"}
+                       o.animacion ? "Si" : "No", o.ejecutarSiempre ? "autoarranque" : "-"}
         .join(u'|');
 }
 
@@ -212,42 +216,54 @@ private slots:
         QTest::newRow("Numero 2.0 runs no step and rewrites nothing; si is not Si")
             << expande(kVersion2) << p << QByteArray() << QString()
             << "10|Wave|/usr/share/sounds/aviso.wav|thunderbird|Si|-" << QStringList{kTablaV2a, kTablaV2b} << false;
+        // The stored texts are compared exactly where they are read, as they always were.
+        const auto opcionesDe = [&](const char* nombre, const QByteArray& de, const QByteArray& a, const char* opciones) {
+            QTest::newRow(nombre) << expande(QByteArray(kVersion2).replace(de, a)) << p << QByteArray() << QString()
+                                  << QString::fromUtf8(opciones) << QStringList{kTablaV2a, kTablaV2b} << false;
+        };
+        opcionesDe("beep and si in small letters are neither", "\"Wave\"\n\"Fichero Wav\"=\"/usr/share/sounds/aviso.wav\"\n"
+                   "\"Gestor de Correo\"=\"thunderbird\"\n\"Animacion\"=\"Si\"", "\"beep\"\n\"Animacion\"=\"si\"", "10||||No|-");
+        opcionesDe("Beep", "\"Wave\"", "\"Beep\"", "10|Beep|/usr/share/sounds/aviso.wav|thunderbird|Si|-");
+        opcionesDe("an interval that is no number is told where it is used", "\"10\"", "\"diez\"",
+                   "'diez' is not a valid integer value|Wave|/usr/share/sounds/aviso.wav|thunderbird|Si|-");
+        opcionesDe("no interval at all", "\"frecuencia\"=\"10\"\n", "",
+                   "falta|Wave|/usr/share/sounds/aviso.wav|thunderbird|Si|-");
         QTest::newRow("Numero 2.5 is rewritten to 2.0")
             << expande(QByteArray(kVersion2).replace("\"2.0\"", "\"2.5\"")) << p << expande(kVersion2) << QString()
             << "10|Wave|/usr/share/sounds/aviso.wav|thunderbird|Si|-" << QStringList{kTablaV2a, kTablaV2b} << false;
         QTest::newRow("Numero 1.3 moves the single mailbox into the table")
-            << expande(kVersion1) << p << expande(kMovida) << QString() << "3|Error|||Error|-"
+            << expande(kVersion1) << p << expande(kMovida) << QString() << "3||||No|-"
             << QStringList{kTablaMovida} << false;
         QTest::newRow("Numero 10.0 counts as version 1")
             << expande(QByteArray(kVersion1).replace("1.3", "10.0")) << p << expande(kMovida) << QString()
-            << "3|Error|||Error|-" << QStringList{kTablaMovida} << false;
+            << "3||||No|-" << QStringList{kTablaMovida} << false;
         QTest::newRow("the version-1 step with Codigo absent moves what Error decodes to")
             << expande(QByteArray(kVersion1).replace("\"Codigo\"=\"{c:vieja}\"\n", "")) << p
             << expande(QByteArray(kMovida).replace("{c:vieja}", CodificaClave(DecodificaClave("Error")))) << QString()
-            << "3|Error|||Error|-"
+            << "3||||No|-"
             << QStringList{"Buzon 1|pop.viejo.es|pepe|" + QString::fromLatin1(DecodificaClave("Error").toHex()) + "|Si"}
             << false;
         QTest::newRow("the version-1 step with an empty user drops the old values and moves nothing")
             << expande(QByteArray(kVersion1).replace("\"pepe\"", "\"\"")) << p
             << expande("[L]\n\n[L\\Configuracion]\n\"frecuencia\"=\"3\"\n\n[L\\Version]\n\"Numero\"=\"2.0\"\n\n")
-            << kFaltaNBuzon << "5|||||-" << QStringList() << false;
+            << kFaltaNBuzon << "5||||No|-" << QStringList() << false;
         QTest::newRow("Numero 0.9 scrambles the old password and then misses nBuzon")
             << expande(version0("\"clave\"=\"vieja\"\n")) << p
-            << expande(version0("\"Codigo\"=\"{c:vieja}\"\n").replace("0.9", "2.0")) << kFaltaNBuzon << "5|||||-"
+            << expande(version0("\"Codigo\"=\"{c:vieja}\"\n").replace("0.9", "2.0")) << kFaltaNBuzon << "5||||No|-"
             << QStringList() << false;
         QTest::newRow("the version-0 step with clave absent writes only Numero")
             << expande(version0("")) << p << expande(version0("").replace("0.9", "2.0")) << kFaltaNBuzon
-            << "5|||||-" << QStringList() << false;
+            << "5||||No|-" << QStringList() << false;
         QTest::newRow("the version-0 step with clave empty deletes it and writes no Codigo")
             << expande(version0("\"clave\"=\"\"\n")) << p << expande(version0("").replace("0.9", "2.0"))
-            << kFaltaNBuzon << "5|||||-" << QStringList() << false;
+            << kFaltaNBuzon << "5||||No|-" << QStringList() << false;
         QTest::newRow("the version-0 step keeps all 15 characters, within the password's 128")
             << expande(version0("\"clave\"=\"123456789012345\"\n")) << p
             << expande(version0("\"Codigo\"=\"{c:123456789012345}\"\n").replace("0.9", "2.0")) << kFaltaNBuzon
-            << "5|||||-" << QStringList() << false;
+            << "5||||No|-" << QStringList() << false;
         QTest::newRow("a REG_DWORD frecuencia is an invalid data type")
             << expande(QByteArray(kVersion2).replace("\"frecuencia\"=\"10\"", "\"frecuencia\"=dword:0000000a")) << p
-            << QByteArray() << QStringLiteral("Invalid data type for 'frecuencia'") << "5|||||-"
+            << QByteArray() << QStringLiteral("Invalid data type for 'frecuencia'") << "5||||No|-"
             << QStringList{kTablaV2a, kTablaV2b} << false;
         QTest::newRow("an nBuzon above 20 is cut to 20")
             << expande(QByteArray(kVersion2).replace("\"nBuzon\"=\"2\"", "\"nBuzon\"=\"99\"")) << p << QByteArray()
@@ -392,8 +408,6 @@ private slots:
             registrar(t, tabla);
             t.confirma();
         }
-        TMensaje m(tabla);
-        m.setActuales(4, 7);
         TBuzon copia;
         copia.agregar("A", "pop.a.es", "a", "ca", true);
         copia.agregar("B", "pop.b.es", "b", "cb", false);
@@ -405,12 +419,10 @@ private slots:
         e.animacion = true;
         e.frecuencia = 15;
         o.ficheroWav = "spirel.wav";
-        int intervalo = 0;
         const auto pendiente = [](TBuzon& c) { c.agregar("C", "pop.c.es", "c", "cc", true); };
-        QCOMPARE(Guarda(r, o, tabla, m, copia, e, intervalo, pendiente, QStringLiteral("/usr/bin/pirel")),
-                 Guardado::Guardado);
-        QCOMPARE(intervalo, 15 * 60000);
-        QCOMPARE(m.actuales(4), 0);
+        const Guardado g = Guarda(r, o, tabla, copia, e, 0, pendiente, QStringLiteral("/usr/bin/pirel"));
+        QVERIFY(g.escrito);
+        QCOMPARE(g.intervalo, 15 * 60000);
         QCOMPARE(tabla.numBuzones(), 3);
         QCOMPARE(QString::fromUtf8(lee(fichero())), QString::fromUtf8(expande(R"([L]
 
@@ -447,7 +459,7 @@ private slots:
 
         // Autostart off removes the entry.
         e.ejecutarSiempre = false;
-        QCOMPARE(Guarda(r, o, tabla, m, copia, e, intervalo, {}, QStringLiteral("/usr/bin/pirel")), Guardado::Guardado);
+        QVERIFY(Guarda(r, o, tabla, copia, e, 0, {}, QStringLiteral("/usr/bin/pirel")).escrito);
         QVERIFY(!QFile::exists(autoarranque()));
         QCOMPARE(r.reemplazos(), 2); // the same table and options again: no write
     }
@@ -483,14 +495,12 @@ private slots:
         Registro r(fichero());
         TBuzon tabla, copia;
         copia.agregar("A", "pop.a.es", "a", "ca", true);
-        TMensaje m(tabla);
         TOpciones o;
         o.ficheroWav = "spirel.wav";
         EleccionDialogo e;
         e.ficheroWav = r8;
         e.frecuencia = 5;
-        int intervalo = 0;
-        QCOMPARE(Guarda(r, o, tabla, m, copia, e, intervalo, {}, QStringLiteral("/usr/bin/pirel")), Guardado::Guardado);
+        QVERIFY(Guarda(r, o, tabla, copia, e, 0, {}, QStringLiteral("/usr/bin/pirel")).escrito);
         QCOMPARE(o.ficheroWav, tomado ? r8 : QByteArray("spirel.wav"));
         QVERIFY(lee(fichero()).contains("\"Fichero Wav\"=\"" + o.ficheroWav + "\"\n"));
     }
@@ -501,16 +511,15 @@ private slots:
         const QByteArray antes = lee(fichero());
         Registro r(fichero());
         TBuzon tabla, copia;
-        TMensaje m(tabla);
         TOpciones o;
         EleccionDialogo e;
         e.frecuencia = 20;
         e.beep = true;
-        int intervalo = 0;
-        QCOMPARE(Guarda(r, o, tabla, m, copia, e, intervalo, {}, QStringLiteral("/usr/bin/pirel")), Guardado::SinCambios);
+        const Guardado g = Guarda(r, o, tabla, copia, e, 0, {}, QStringLiteral("/usr/bin/pirel"));
+        QVERIFY(!g.escrito);
+        QCOMPARE(g.intervalo, 20 * 60000);
         QCOMPARE(lee(fichero()), antes);
-        QCOMPARE(o.hacerSonido, QByteArray("Beep"));
-        QCOMPARE(o.frecuencia, QByteArray("20"));
+        QCOMPARE(opcionesEnTexto(o), QStringLiteral("20|Beep|||No|-"));
     }
 
     void autoarranqueQueNoSePuedeEscribir()
@@ -522,14 +531,12 @@ private slots:
         Registro r(fichero());
         TBuzon tabla, copia;
         copia.agregar("A", "pop.a.es", "a", "ca", true);
-        TMensaje m(tabla);
         TOpciones o;
         EleccionDialogo e;
         e.ejecutarSiempre = true;
         e.frecuencia = 5;
-        int intervalo = 0;
         try {
-            Guarda(r, o, tabla, m, copia, e, intervalo, {}, QStringLiteral("/usr/bin/pirel"));
+            (void)Guarda(r, o, tabla, copia, e, 0, {}, QStringLiteral("/usr/bin/pirel"));
             QFAIL("the log-on entry cannot be written");
         } catch (const ErrorAlmacen& error) {
             QCOMPARE(error.texto(), QStringLiteral("Failed to create key Run"));
@@ -544,7 +551,7 @@ private slots:
         } catch (const ErrorAlmacen& error) {
             QCOMPARE(error.texto(), QStringLiteral("Failed to create key Run"));
         }
-        QCOMPARE(primera.animacion, QByteArray());
+        QVERIFY(!primera.animacion);
         QVERIFY2(!QFile::exists(fichero()), "the registry file keeps what it held: nothing");
     }
 };

@@ -14,37 +14,34 @@ private slots:
         QTest::addColumn<QList<int>>("anteriores");
         QTest::addColumn<QList<int>>("actuales");
         QTest::addColumn<QList<bool>>("errores");
-        QTest::addColumn<QByteArray>("animacion");
-        QTest::addColumn<QByteArray>("sonido");
+        QTest::addColumn<bool>("animacion");
+        QTest::addColumn<int>("sonido");
         QTest::addColumn<QByteArray>("sello");
         QTest::addColumn<QStringList>("hechos");
         QTest::addColumn<bool>("reconocido");
 
         const QList<bool> sinErrores{false, false};
         QTest::newRow("new mail with animation opens the notice and beeps")
-            << QList<int>{0, 0} << QList<int>{2, 1} << sinErrores << QByteArray("Si") << QByteArray("Beep")
+            << QList<int>{0, 0} << QList<int>{2, 1} << sinErrores << true << int(Sonido::Pitido)
             << QByteArray() << QStringList{"aviso: 3 Mensajes", "pitido", "consejo: 3 Mensajes", "icono: bandera1"}
             << false;
         QTest::newRow("animation off acknowledges at once and plays the wave")
-            << QList<int>{0, 0} << QList<int>{2, 0} << sinErrores << QByteArray("No") << QByteArray("Wave")
+            << QList<int>{0, 0} << QList<int>{2, 0} << sinErrores << false << int(Sonido::Wave)
             << QByteArray("<1.2@h>")
             << QStringList{"reproduce: spirel.wav", "consejo: 3 Mensajes", "icono: Bandera5"} << true;
-        QTest::newRow("Si in small letters is not Si, beep in small letters plays nothing")
-            << QList<int>{0, 0} << QList<int>{1, 0} << sinErrores << QByteArray("si") << QByteArray("beep")
-            << QByteArray() << QStringList{"consejo: 3 Mensajes", "icono: bandera1"} << true;
         QTest::newRow("a count that fell from 5 to 2 is new mail")
-            << QList<int>{5, 0} << QList<int>{2, 0} << sinErrores << QByteArray("Si") << QByteArray()
+            << QList<int>{5, 0} << QList<int>{2, 0} << sinErrores << true << int(Sonido::Ninguno)
             << QByteArray() << QStringList{"aviso: 3 Mensajes", "consejo: 3 Mensajes", "icono: bandera1"} << false;
         QTest::newRow("same counts stay silent")
-            << QList<int>{2, 1} << QList<int>{2, 1} << sinErrores << QByteArray("Si") << QByteArray("Beep")
+            << QList<int>{2, 1} << QList<int>{2, 1} << sinErrores << true << int(Sonido::Pitido)
             << QByteArray() << QStringList{"consejo: 3 Mensajes", "icono: bandera1"} << true;
         QTest::newRow("every checked mailbox failing")
-            << QList<int>{0, 0} << QList<int>{0, 0} << QList<bool>{true, true} << QByteArray("Si")
-            << QByteArray("Beep") << QByteArray() << QStringList{"consejo: Error en Conexion", "icono: Bandera2"}
+            << QList<int>{0, 0} << QList<int>{0, 0} << QList<bool>{true, true} << true
+            << int(Sonido::Pitido) << QByteArray() << QStringList{"consejo: Error en Conexion", "icono: Bandera2"}
             << true;
         QTest::newRow("one failing, no mail")
-            << QList<int>{0, 0} << QList<int>{0, 0} << QList<bool>{true, false} << QByteArray("Si")
-            << QByteArray("Beep") << QByteArray() << QStringList{"consejo: No Hay Mensajes", "icono: bandera0"}
+            << QList<int>{0, 0} << QList<int>{0, 0} << QList<bool>{true, false} << true
+            << int(Sonido::Pitido) << QByteArray() << QStringList{"consejo: No Hay Mensajes", "icono: bandera0"}
             << true;
     }
     void decisiones()
@@ -52,8 +49,8 @@ private slots:
         QFETCH(QList<int>, anteriores);
         QFETCH(QList<int>, actuales);
         QFETCH(QList<bool>, errores);
-        QFETCH(QByteArray, animacion);
-        QFETCH(QByteArray, sonido);
+        QFETCH(bool, animacion);
+        QFETCH(int, sonido);
         QFETCH(QByteArray, sello);
         QFETCH(QStringList, hechos);
         QFETCH(bool, reconocido);
@@ -73,7 +70,7 @@ private slots:
             mensajes.AgregaCab(l);
         TOpciones opciones;
         opciones.animacion = animacion;
-        opciones.hacerSonido = sonido;
+        opciones.sonido = static_cast<Sonido>(sonido);
         opciones.ficheroWav = "spirel.wav";
         PresentacionGrabada p;
         Anuncia(mensajes, buzones, opciones, sello, p);

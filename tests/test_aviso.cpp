@@ -373,31 +373,29 @@ private slots:
 
     void anuncio_data()
     {
-        QTest::addColumn<QByteArray>("animacion");
-        QTest::addColumn<QByteArray>("sonido");
+        QTest::addColumn<bool>("animacion");
+        QTest::addColumn<int>("sonido");
         QTest::addColumn<QStringList>("sonidos");
         QTest::addColumn<bool>("aviso");
         const QString wav = QDir(DirectorioDatos()).absoluteFilePath(QStringLiteral("spirel.wav"));
-        QTest::newRow("Beep: the bell") << QByteArray("Si") << QByteArray("Beep") << QStringList{"evento: bell"}
+        QTest::newRow("Beep: the bell") << true << int(Sonido::Pitido) << QStringList{"evento: bell"}
                                         << true;
-        QTest::newRow("Wave: the file") << QByteArray("Si") << QByteArray("Wave") << QStringList{"fichero: " + wav}
+        QTest::newRow("Wave: the file") << true << int(Sonido::Wave) << QStringList{"fichero: " + wav}
                                         << true;
-        QTest::newRow("beep in small letters: nothing") << QByteArray("Si") << QByteArray("beep") << QStringList()
-                                                        << true;
-        QTest::newRow("no sound") << QByteArray("Si") << QByteArray() << QStringList() << true;
-        QTest::newRow("no animation, still the sound") << QByteArray("No") << QByteArray("Beep")
+        QTest::newRow("no sound") << true << int(Sonido::Ninguno) << QStringList() << true;
+        QTest::newRow("no animation, still the sound") << false << int(Sonido::Pitido)
                                                        << QStringList{"evento: bell"} << false;
     }
     void anuncio()
     {
-        QFETCH(QByteArray, animacion);
-        QFETCH(QByteArray, sonido);
+        QFETCH(bool, animacion);
+        QFETCH(int, sonido);
         QFETCH(QStringList, sonidos);
         QFETCH(bool, aviso);
         auto p = forma(2);
         QVERIFY(p);
         p->opciones.animacion = animacion;
-        p->opciones.hacerSonido = sonido;
+        p->opciones.sonido = static_cast<Sonido>(sonido);
         p->opciones.ficheroWav = "spirel.wav";
         Anuncia(*p->mensajes, *p->buzones, p->opciones, {}, *p);
         QCOMPARE(sonidos_, sonidos);

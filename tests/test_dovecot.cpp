@@ -94,8 +94,8 @@ private slots:
         TBuzon buzones;
         TMensaje mensajes(buzones);
         TOpciones opciones;
-        opciones.animacion = "Si";
-        opciones.hacerSonido = "Beep";
+        opciones.animacion = true;
+        opciones.sonido = Sonido::Pitido;
         Chequeo c(s, buzones, mensajes, opciones, p);
         c.puerto = QByteArray::number(servidor_.puerto());
         c.espera = 10;

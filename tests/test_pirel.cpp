@@ -97,6 +97,35 @@ private slots:
         QCOMPARE(cajas_.vistas, QStringList());
     }
 
+    // An interval that cannot be read stops the start-up before the timer and the check;
+    // none stored at all checks every minute.
+    void intervaloAlArrancar_data()
+    {
+        QTest::addColumn<QByteArray>("opcion");
+        QTest::addColumn<int>("minutos");
+        QTest::addColumn<QStringList>("cajas");
+        QTest::newRow("unreadable") << QByteArray("\"frecuencia\"=\"cinco\"\n") << 0
+                                    << QStringList{"error: 'cinco' is not a valid integer value"};
+        QTest::newRow("missing") << QByteArray() << 1 << QStringList();
+        QTest::newRow("beyond the limit") << QByteArray("\"frecuencia\"=\"99999\"\n") << 720 << QStringList();
+    }
+    void intervaloAlArrancar()
+    {
+        QFETCH(QByteArray, opcion);
+        QFETCH(int, minutos);
+        QFETCH(QStringList, cajas);
+        auto p = forma(configurado(opcion));
+        QVERIFY(p->FormCreate());
+        p->chequeo->puerto = "1"; // nothing listens: a check would say so
+        p->chequeo->espera = 1;
+        p->FormShow();
+        QCOMPARE(p->Timer1.isActive(), minutos > 0);
+        if (minutos > 0)
+            QCOMPARE(p->Timer1.interval(), minutos * 60000);
+        else
+            QCOMPARE(cajas_.vistas, cajas);
+    }
+
     void arranqueConfiguradoChequeaEnseguida()
     {
         ServidorGuion servidor({Guion::entrada().stat(2).top(1, "a", "b").top(2, "c", "d").quit()});

@@ -195,12 +195,10 @@ Resultado ejecuta(bool guardar, const QString& fichero)
             for (int i = 1; i <= kMaxBuzones; ++i)
                 copia.agregar("Buzon " + QByteArray::number(i), "pop" + QByteArray::number(i) + ".ejemplo.es", "usuario",
                               "clave", i % 2);
-            TMensaje m(tabla);
             EleccionDialogo e;
             e.frecuencia = 10;
             e.beep = true;
-            int intervalo = 0;
-            (void)Guarda(r, o, tabla, m, copia, e, intervalo, {}, QStringLiteral("/usr/bin/pirel"));
+            (void)Guarda(r, o, tabla, copia, e, 0, {}, QStringLiteral("/usr/bin/pirel"));
         } else {
             (void)CargaAjustes(r, tabla, o, QStringLiteral("/usr/bin/pirel"));
         }

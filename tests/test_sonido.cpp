@@ -125,18 +125,17 @@ private slots:
 
     void elAnuncioSuena_data()
     {
-        QTest::addColumn<QByteArray>("sonido");
+        QTest::addColumn<int>("sonido");
         QTest::addColumn<QString>("hecho");
-        QTest::newRow("Wave") << QByteArray("Wave") << "fichero: " + DirectorioDatos() + QStringLiteral("/spirel.wav");
-        QTest::newRow("Beep") << QByteArray("Beep") << QStringLiteral("evento: bell");
-        QTest::newRow("beep") << QByteArray("beep") << QString();
-        QTest::newRow("nothing") << QByteArray() << QString();
+        QTest::newRow("Wave") << int(Sonido::Wave) << "fichero: " + DirectorioDatos() + QStringLiteral("/spirel.wav");
+        QTest::newRow("Beep") << int(Sonido::Pitido) << QStringLiteral("evento: bell");
+        QTest::newRow("nothing") << int(Sonido::Ninguno) << QString();
     }
     void elAnuncioSuena()
     {
-        QFETCH(QByteArray, sonido);
+        QFETCH(int, sonido);
         QFETCH(QString, hecho);
-        if (sonido == "Beep" && !QFile::exists(QStringLiteral("/usr/share/sounds/freedesktop/stereo/bell.oga")))
+        if (sonido == int(Sonido::Pitido) && !QFile::exists(QStringLiteral("/usr/share/sounds/freedesktop/stereo/bell.oga")))
             QSKIP("the freedesktop sound theme is not installed: run tools/instalar");
         AltavozCanberra real;
         QStringList hechos;
@@ -150,8 +149,8 @@ private slots:
         p.buzones->agregar("Casa", "h", "u", "c", true);
         p.mensajes->setActuales(1, 1);
         p.mensajes->AgregaCab("Casa => Hola: Ana");
-        p.opciones.animacion = "No";
-        p.opciones.hacerSonido = sonido;
+        p.opciones.animacion = false;
+        p.opciones.sonido = static_cast<Sonido>(sonido);
         p.opciones.ficheroWav = "spirel.wav";
         Anuncia(*p.mensajes, *p.buzones, p.opciones, {}, p);
         QCOMPARE(hechos, hecho.isEmpty() ? QStringList() : QStringList{hecho});

@@ -288,26 +288,25 @@ void TConf::FormCreate(const TBuzon& buzones, const TOpciones& o)
     eliminar->setEnabled(buzonesEdicion.numBuzones() > 0);
     CheckBox3->setChecked(!o.gestorCorreo.isEmpty());
     gcorreo->setText(texto(o.gestorCorreo));
-    try {
-        dfrecuencia->setValue(AEntero(o.frecuencia));
-    } catch (const ErrorTexto& e) {
+    if (!o.frecuenciaError.isEmpty()) {
         // As the stored interval cannot be read, the rest keeps the form's own states.
-        errorAlCrear_ = e.texto();
+        errorAlCrear_ = o.frecuenciaError;
         return;
     }
+    dfrecuencia->setValue(o.frecuencia);
     titulo->setText(kTitulo + QStringLiteral(" versión ") + texto(versionActual));
     Edit1->setText(texto(o.ficheroWav));
     CheckBox1->setChecked(o.ejecutarSiempre);
     CheckBox2->setChecked(false);
     ReWav->setChecked(false);
-    if (o.hacerSonido == "Beep") {
+    if (o.sonido == Sonido::Pitido) {
         CheckBox2->setChecked(true);
         Edit1->setEnabled(false);
-    } else if (o.hacerSonido == "Wave") {
+    } else if (o.sonido == Sonido::Wave) {
         ReWav->setChecked(true);
         Edit1->setEnabled(true);
     }
-    AnimaSobre->setChecked(o.animacion == "Si");
+    AnimaSobre->setChecked(o.animacion);
 }
 
 void TConf::visualizar(int pos)

@@ -143,7 +143,9 @@ void TPirel::FormShow()
             abreConfiguracion();
             return;
         }
-        const int minutos = opciones.frecuencia == "Error" ? 1 : std::clamp(AEntero(opciones.frecuencia), 1, kMinutosMax);
+        if (!opciones.frecuenciaFalta && !opciones.frecuenciaError.isEmpty())
+            throw ErrorTexto(opciones.frecuenciaError);
+        const int minutos = opciones.frecuenciaFalta ? 1 : std::clamp(opciones.frecuencia, 1, kMinutosMax);
         Timer1.setInterval(minutos * 60000);
         Timer1.start();
         AbrirCorreo1->setEnabled(!opciones.gestorCorreo.isEmpty());
@@ -291,22 +293,25 @@ bool TPirel::aceptaConfiguracion(const Aceptacion& a)
 {
     TBuzon copia;
     copia.copiar(a.buzones);
-    int intervalo = Timer1.interval();
-    Guardado guardado = Guardado::SinCambios;
+    Guardado guardado;
     try {
-        guardado = Guarda(registro, opciones, *buzones, *mensajes, copia, a.eleccion, intervalo, a.pendiente, programa_);
+        guardado = Guarda(registro, opciones, *buzones, copia, a.eleccion, Timer1.interval(), a.pendiente, programa_);
     } catch (const ErrorTexto& error) {
-        Timer1.setInterval(intervalo);
+        // The table was taken over before the write failed: the tallies were of the old one.
+        mensajes->Limpia();
+        if (a.eleccion.frecuencia > 0)
+            Timer1.setInterval(a.eleccion.frecuencia * 60000);
         AbrirCorreo1->setEnabled(!opciones.gestorCorreo.isEmpty());
         cajaError(error.texto());
         return false;
     }
-    Timer1.setInterval(intervalo);
+    Timer1.setInterval(guardado.intervalo);
     AbrirCorreo1->setEnabled(!opciones.gestorCorreo.isEmpty());
-    if (guardado == Guardado::SinCambios) {
+    if (!guardado.escrito) {
         Timer1.stop();
         return false;
     }
+    mensajes->Limpia();
     Timer1.start();
     if (chequeo && chequeo->ultimoResultado().estado == EstadoBandeja::ErrorConexion) {
         icono(Bandera::bandera0);

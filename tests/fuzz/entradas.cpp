@@ -170,7 +170,7 @@ void fuzzRespuestas(const std::uint8_t* datos, std::size_t tamano)
         buzones.agregar("Trabajo", "127.0.0.1", "luis", "otra", true);
     TMensaje mensajes(buzones);
     TOpciones opciones;
-    opciones.animacion = (forma & 16) ? "Si" : "No";
+    opciones.animacion = (forma & 16) != 0;
     Chequeo chequeo(sockets, buzones, mensajes, opciones, presentacion);
     chequeo.puerto = "110";
     // The fake never makes a call wait, so the time-out only bounds a reply that keeps coming.

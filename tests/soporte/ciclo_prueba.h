@@ -18,7 +18,7 @@ struct Ciclo {
     {
         c.puerto = QByteArray::number(puerto);
         c.espera = espera;
-        opciones.animacion = "No";
+        opciones.animacion = false;
     }
     void buzon(const QByteArray& nombre, const QByteArray& host = "127.0.0.1", const QByteArray& usuario = "pepe",
                const QByteArray& clave = "secreta")
