@@ -1,6 +1,7 @@
 #include "chequeo_consola.h"
 #include "instancia.h"
 #include "pirel.h"
+#include "plataforma.h"
 #include "recursos.h"
 
 #include <QApplication>
@@ -19,19 +20,6 @@ bool pide(int argc, char** argv, const char* opcion)
     return false;
 }
 
-// In a Wayland session the program runs through XWayland when it is there: a Wayland
-// client can neither keep a window above the others nor place it, and the notice must stay
-// on top, centred. The menu needs no X: where the area is on D-Bus the panel draws it
-// beside the icon. Native Wayland remains the fallback, and a platform the user chose wins.
-bool prefiereXWayland()
-{
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        || qEnvironmentVariableIsEmpty("DISPLAY"))
-        return false;
-    qputenv("QT_QPA_PLATFORM", "xcb;wayland");
-    return true;
-}
-
 }
 
 int main(int argc, char** argv)
@@ -45,10 +33,13 @@ int main(int argc, char** argv)
         QCoreApplication app(argc, argv);
         return pirel::Instancia::entrega("Sal") ? 0 : 1;
     }
-    const bool xwayland = prefiereXWayland();
+    const QByteArray plataforma =
+        pirel::PlataformaPreferida(qgetenv("QT_QPA_PLATFORM"), qgetenv("WAYLAND_DISPLAY"), qgetenv("DISPLAY"));
+    if (!plataforma.isEmpty())
+        qputenv("QT_QPA_PLATFORM", plataforma);
     QApplication app(argc, argv);
     // The mail program started from here chooses its own platform.
-    if (xwayland)
+    if (!plataforma.isEmpty())
         qunsetenv("QT_QPA_PLATFORM");
     QApplication::setApplicationName(QStringLiteral("pirel"));
     // No display name: on X11 Qt would add it to every window's title, and the titles
