@@ -79,13 +79,14 @@ class TestSesion : public QObject {
         EsperaConEventos([&] { return llamada.isFinished(); });
         return llamada.reply();
     }
+    // Read as panels read them, all at once.
     template <typename T> T propiedad(const QString& servicio, const QString& ruta, const QString& interfaz, const char* nombre)
     {
-        const QDBusMessage r = llama(servicio, ruta, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
-                                     {interfaz, QLatin1String(nombre)});
-        const QVariant v = r.arguments().value(0).value<QDBusVariant>().variant();
-        if constexpr (std::is_same_v<T, QVariant>)
-            return v;
+        const QDBusMessage r = llama(servicio, ruta, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                     QStringLiteral("GetAll"), {interfaz});
+        const QVariant v = qdbus_cast<QVariantMap>(r.arguments().value(0)).value(QLatin1String(nombre));
+        if constexpr (std::is_same_v<T, QString>)
+            return v.toString();
         else
             return qdbus_cast<T>(v);
     }
@@ -188,7 +189,12 @@ private slots:
             if (!EsperaConEventos([&] { return servidor.conexiones() > antes; }))
                 return false;
             qInfo("check %lld ms after %s", t.elapsed(), que);
-            QTest::qWait(500);
+            const QString fin = QStringLiteral("%1: QUIT").arg(antes + 1);
+            if (!EsperaConEventos([&] { return servidor.recibidas().contains(fin); }))
+                return false;
+            // The notification, when there is one, follows the check at once.
+            EsperaConEventos([&] { return notificador_.llamadas.size() >= llamadas; }, 3000);
+            QTest::qWait(300);
             return notificador_.llamadas.size() == llamadas;
         };
         const auto reanuda = [&] {
