@@ -15,8 +15,8 @@
 namespace pirel {
 
 // Qt's icon. Qt docks it again by itself when an X tray appears after the program or
-// restarts. It is only ever made while no watcher is there, so Qt, which decides once per
-// process whether to go through D-Bus, always takes the X way and leaves D-Bus to us.
+// restarts. It is only ever made while no watcher with a host is there, so Qt, which decides
+// once per process whether to go through D-Bus, takes the X way and leaves D-Bus to us.
 class IconoQt {
 public:
     explicit IconoQt(std::function<void(int)> raton)
@@ -60,16 +60,15 @@ AreaEscritorio::AreaEscritorio()
         aplica();
     });
     QDBusConnection bus = QDBusConnection::sessionBus();
-    conBus_ = bus.isConnected();
-    if (!conBus_) {
+    if (!bus.isConnected()) {
         aplica();
         return;
     }
-    vigilante_ = new QDBusServiceWatcher(kVigia, bus,
-                                         QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration,
-                                         this);
-    connect(vigilante_, &QDBusServiceWatcher::serviceRegistered, this, &AreaEscritorio::vigiaAparece);
-    connect(vigilante_, &QDBusServiceWatcher::serviceUnregistered, this, &AreaEscritorio::vigiaSeVa);
+    // Told by the bus when the watcher comes or goes: nothing is polled.
+    auto* vigilante = new QDBusServiceWatcher(
+        kVigia, bus, QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration, this);
+    connect(vigilante, &QDBusServiceWatcher::serviceRegistered, this, &AreaEscritorio::vigiaAparece);
+    connect(vigilante, &QDBusServiceWatcher::serviceUnregistered, this, &AreaEscritorio::vigiaSeVa);
     for (const char* senal : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"})
         bus.connect(kVigia, kRutaVigia, kVigia, QLatin1String(senal), this, SLOT(leeAnfitrion()));
     if (bus.interface()->isServiceRegistered(kVigia)) {
@@ -129,7 +128,13 @@ void AreaEscritorio::leeAnfitrion()
 
 void AreaEscritorio::aplica()
 {
-    via_ = vigia_ && anfitrion_ ? Via::Sni : esperando_ && conBus_ ? (via_ == Via::Sni ? Via::Sni : Via::Ninguna) : Via::Qt;
+    if (vigia_ && anfitrion_)
+        via_ = Via::Sni;
+    // While the watcher is awaited, an item already made waits with it.
+    else if (!esperando_)
+        via_ = Via::Qt;
+    else if (via_ != Via::Sni)
+        via_ = Via::Ninguna;
     if (via_ != Via::Qt)
         qt_.reset();
     if (via_ != Via::Sni || !visible_)

@@ -11,8 +11,6 @@
 
 #include <memory>
 
-class QDBusServiceWatcher;
-
 namespace pirel {
 
 class ElementoSni;
@@ -45,14 +43,12 @@ private:
     QIcon icono_;
     QString consejo_;
     bool visible_ = false;
-    bool conBus_ = false;
     bool vigia_ = false;
     // Whether a panel shows the watcher's items; presumed until the watcher says.
     bool anfitrion_ = true;
     bool esperando_ = false;
     Via via_ = Via::Ninguna;
     QTimer espera_;
-    QDBusServiceWatcher* vigilante_ = nullptr;
     std::unique_ptr<IconoQt> qt_;
     std::unique_ptr<ElementoSni> sni_;
 };
