@@ -1,7 +1,11 @@
 // The tray program on a private X server with an XEmbed tray: start-up until the icon
-// is docked, resident memory after the first check, and wake-ups while idle.
+// is docked, resident memory after the first check, and wake-ups while idle. Then once more
+// on private buses with stand-ins for the panel's watcher, logind and NetworkManager:
+// start-up until the D-Bus item is registered, wake-ups while idle with every watcher in
+// place, and how long after a resume the check comes.
 #include "clave.h"
 #include "entorno_x.h"
+#include "servicios_dbus.h"
 #include "servidor_guion.h"
 
 #include <QCoreApplication>
@@ -13,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 using namespace pirel::prueba;
@@ -60,6 +65,58 @@ QString configura(const QTemporaryDir& dir)
     return dir.path();
 }
 
+QProcess* lanza(const EntornoX& x, const QString& configuracion, quint16 puerto, const BusesPrivados* buses = nullptr)
+{
+    QProcessEnvironment entorno = x.entornoPrograma();
+    if (buses)
+        buses->aplica(entorno);
+    entorno.insert(QStringLiteral("XDG_CONFIG_HOME"), configuracion);
+    entorno.insert(QStringLiteral("PIREL_PUERTO_POP3"), QString::number(puerto));
+    auto* programa = new QProcess;
+    programa->setProcessEnvironment(entorno);
+    programa->setProcessChannelMode(QProcess::ForwardedChannels);
+    programa->start(QCoreApplication::applicationDirPath() + QStringLiteral("/pirel"));
+    return programa;
+}
+
+void conServicios(const EntornoX& x, const QString& configuracion)
+{
+    BusesPrivados buses;
+    SistemaFalso sistema;
+    NotificadorFalso notificador;
+    VigiaFalso vigia(buses);
+    QString error;
+    if (!buses.arranca(&error) || !sistema.arranca(buses, 70) || !notificador.arranca(buses) || !vigia.arranca()) {
+        std::fprintf(stderr, "sin buses de prueba: %s\n", qUtf8Printable(error));
+        return;
+    }
+    ServidorGuion servidor({Guion::entrada().stat(0).quit(), Guion::entrada().stat(0).quit()});
+    QElapsedTimer t;
+    t.start();
+    std::unique_ptr<QProcess> programa(lanza(x, configuracion, servidor.puerto(), &buses));
+    EsperaConEventos([&] { return !vigia.registros.isEmpty(); });
+    const qint64 registro = t.elapsed();
+    EsperaConEventos([&] { return servidor.conexiones() == 1; });
+    EsperaConEventos([] { return false; }, kAsentarse * 1000);
+    const long memoria = campo(QStringLiteral("/proc/%1/status").arg(programa->processId()), "VmRSS");
+    const long antes = despertares(programa->processId());
+    EsperaConEventos([] { return false; }, kSegundosQuieto * 1000);
+    const long quieto = despertares(programa->processId()) - antes;
+    // The start-up check is over a minute old by now: the resume brings one.
+    emit sistema.PrepareForSleep(true);
+    emit sistema.PrepareForSleep(false);
+    t.restart();
+    EsperaConEventos([&] { return servidor.conexiones() == 2; }, 30000);
+    const qint64 tras = t.elapsed();
+    Termina(*programa);
+    std::printf("con vigía, logind y NetworkManager en buses privados:\n");
+    std::printf("  arranque hasta el elemento registrado en el vigía: %lld ms\n", registro);
+    std::printf("  memoria residente tras el primer chequeo: %.1f MB\n", memoria / 1024.0);
+    std::printf("  despertares en reposo: %ld en %d s, %.1f por minuto (objetivo: ninguno entre chequeos)\n", quieto,
+                kSegundosQuieto, quieto * 60.0 / kSegundosQuieto);
+    std::printf("  chequeo tras reanudar: %.1f s (espera de asentamiento: 10 s)\n", tras / 1000.0);
+}
+
 }
 
 int main(int argc, char** argv)
@@ -77,15 +134,10 @@ int main(int argc, char** argv)
     long memoria = 0, quieto = 0;
     for (int n = 0; n < kArranques; ++n) {
         ServidorGuion servidor({Guion::entrada().stat(0).quit()});
-        QProcessEnvironment entorno = x.entornoPrograma();
-        entorno.insert(QStringLiteral("XDG_CONFIG_HOME"), configuracion);
-        entorno.insert(QStringLiteral("PIREL_PUERTO_POP3"), QString::number(servidor.puerto()));
-        QProcess programa;
-        programa.setProcessEnvironment(entorno);
-        programa.setProcessChannelMode(QProcess::ForwardedChannels);
         QElapsedTimer t;
         t.start();
-        programa.start(QCoreApplication::applicationDirPath() + QStringLiteral("/pirel"));
+        std::unique_ptr<QProcess> proceso(lanza(x, configuracion, servidor.puerto()));
+        QProcess& programa = *proceso;
         EsperaA([&] { return x.ventanas(QStringLiteral("pirel")).size() == 1; });
         arranques.push_back(t.nsecsElapsed() / 1e6);
         servidor.termina();
@@ -106,5 +158,7 @@ int main(int argc, char** argv)
     std::printf("memoria residente tras el primer chequeo: %.1f MB (objetivo < 40 MB)\n", memoria / 1024.0);
     std::printf("despertares en reposo: %ld en %d s, %.1f por minuto (objetivo: ninguno entre chequeos)\n", quieto,
                 kSegundosQuieto, quieto * 60.0 / kSegundosQuieto);
+    std::fflush(stdout);
+    conServicios(x, configuracion);
     return 0;
 }

@@ -1,7 +1,8 @@
 // The real program on a real X server with an XEmbed tray, checking a scripted POP3
 // server: the icon appears (also when the tray comes later or restarts), follows the
 // check, opens its menu with the right button, and "Salir" ends it with status 0. Its
-// windows carry exactly their own titles, and the notice never takes the keyboard.
+// windows carry exactly their own titles, and the notice never takes the keyboard. In a
+// Wayland session with XWayland it runs through XWayland, its notice on top.
 #include "clave.h"
 #include "entorno_x.h"
 #include "servidor_guion.h"
@@ -272,6 +273,36 @@ private slots:
         QVERIFY2(abreMenu(), "the menu did not open after the check");
         QCOMPARE(busca(QStringLiteral("Mensajes")), QString());
         Orden(QStringLiteral("xdotool"), {"key", "Escape"}, x_.entorno());
+        programa.terminate();
+        QVERIFY(programa.waitForFinished(5000));
+        x_.paraBandeja();
+    }
+
+    void sesionWaylandPorXWayland()
+    {
+        QVERIFY(arrancaBandeja());
+        ServidorGuion servidor({Guion::entrada().stat(1).top(1, "Hola", "Ana").quit()});
+        QProcessEnvironment e = entornoPirel(configura(QStringLiteral("wayland"), "Si"), servidor.puerto());
+        // Qt alone would go for Wayland here, whose compositor is not even there.
+        e.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        e.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+        e.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("KDE"));
+        e.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-sin-compositor"));
+        QProcess programa;
+        programa.setProcessChannelMode(QProcess::ForwardedChannels);
+        programa.setProcessEnvironment(e);
+        programa.start(pirel());
+        QString aviso;
+        QVERIFY2(EsperaA([&] {
+                     aviso = Orden(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", "^1 Mensajes$"},
+                                   x_.entorno());
+                     return !aviso.isEmpty();
+                 }),
+                 "no notice through XWayland");
+        QVERIFY(Orden(QStringLiteral("xprop"), {"-id", aviso, "_NET_WM_STATE"}, x_.entorno())
+                    .contains(QStringLiteral("_NET_WM_STATE_ABOVE")));
+        QVERIFY2(ventanas(QStringLiteral("pirel")).size() == 2, "the icon is not in the tray");
+        QVERIFY(servidor.termina());
         programa.terminate();
         QVERIFY(programa.waitForFinished(5000));
         x_.paraBandeja();

@@ -3,6 +3,7 @@
 #include "ajustes.h"
 #include "clave.h"
 #include "pirel.h"
+#include "plataforma.h"
 #include "servidor_guion.h"
 
 #include <QApplication>
@@ -225,6 +226,26 @@ private slots:
         QVERIFY(servidor.termina());
         QCOMPARE(servidor.fallos(), QStringList());
         QCOMPARE(servidor.conexiones(), 1);
+    }
+
+    void plataformaEnWayland_data()
+    {
+        QTest::addColumn<QByteArray>("elegida");
+        QTest::addColumn<QByteArray>("wayland");
+        QTest::addColumn<QByteArray>("x");
+        QTest::addColumn<QByteArray>("pedida");
+        QTest::newRow("Wayland with XWayland") << QByteArray() << QByteArray("wayland-0") << QByteArray(":0") << QByteArray("xcb");
+        QTest::newRow("Wayland alone") << QByteArray() << QByteArray("wayland-0") << QByteArray() << QByteArray();
+        QTest::newRow("X11") << QByteArray() << QByteArray() << QByteArray(":0") << QByteArray();
+        QTest::newRow("the user's choice") << QByteArray("wayland") << QByteArray("wayland-0") << QByteArray(":0") << QByteArray();
+    }
+    void plataformaEnWayland()
+    {
+        QFETCH(QByteArray, elegida);
+        QFETCH(QByteArray, wayland);
+        QFETCH(QByteArray, x);
+        QFETCH(QByteArray, pedida);
+        QCOMPARE(PlataformaPreferida(elegida, wayland, x), pedida);
     }
 
     void ejecutaSinShell()

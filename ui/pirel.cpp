@@ -8,6 +8,7 @@
 #include "conf.h"
 #include "error_almacen.h"
 #include "orden.h"
+#include "plazos.h"
 #include "recursos.h"
 
 #include <QApplication>
@@ -68,6 +69,26 @@ TPirel::TPirel(Piezas piezas)
     abreConfiguracion = [this] { creaConfiguracion(); };
     abreAviso = [this] {
         if (!aviso() && creaAviso())
+            presentaAviso();
+    };
+
+    // Qt's timers stand still while the machine sleeps: after a resume, and when the
+    // network comes back, one check once things have settled.
+    asentar_.setSingleShot(true);
+    asentar_.setInterval(plazos::asentar());
+    QObject::connect(&asentar_, &QTimer::timeout, this, [this] { informa([this] { chequeoTrasEspera(); }); });
+    QObject::connect(&vigias_, &Vigias::despierta, &asentar_, qOverload<>(&QTimer::start));
+    QObject::connect(&vigias_, &Vigias::redVuelve, &asentar_, qOverload<>(&QTimer::start));
+    QObject::connect(&vigias_, &Vigias::seDuerme, &asentar_, &QTimer::stop);
+
+    notificaciones_.alRecibir = [this] {
+        if (mensajes)
+            mensajes->recibe();
+    };
+    notificaciones_.alAbrirCorreo = [this] { Ejecuta(opciones.gestorCorreo); };
+    // No notification server: the notice, as where there is a tray.
+    notificaciones_.alFallar = [this] {
+        if (opciones.animacion && mensajes && mensajes->HayNuevos() && !aviso() && creaAviso())
             presentaAviso();
     };
 }
@@ -149,7 +170,7 @@ void TPirel::FormShow()
         Timer1.setInterval(minutos * 60000);
         Timer1.start();
         AbrirCorreo1->setEnabled(!opciones.gestorCorreo.isEmpty());
-        CheckMail();
+        chequeoProgramado();
     });
 }
 
@@ -163,12 +184,48 @@ void TPirel::FormDestroy()
 
 ResultadoChequeo TPirel::CheckMail()
 {
-    return chequeo ? chequeo->CheckMail() : ResultadoChequeo{};
+    if (!chequeo)
+        return {};
+    const ResultadoChequeo r = chequeo->CheckMail();
+    if (!r.hecho)
+        return r;
+    ultimoChequeo_ = MsDesdeArranque();
+    if (r.nuevos && !aviso() && !TrayIcon1.hayBandeja())
+        notificaNuevos();
+    return r;
 }
 
 void TPirel::Timer1Timer()
 {
+    chequeoProgramado();
+}
+
+void TPirel::chequeoProgramado()
+{
+    // Without a network every mailbox would fail; its return brings the check.
+    if (!vigias_.redCaida())
+        CheckMail();
+}
+
+void TPirel::chequeoTrasEspera()
+{
+    // Only a program that checks on a schedule, and not the first start's dialog.
+    if (Timer1.interval() == 0 || vigias_.redCaida())
+        return;
+    if (ultimoChequeo_ >= 0 && MsDesdeArranque() - ultimoChequeo_ < plazos::reciente())
+        return;
     CheckMail();
+    // The schedule starts again from this check; while the dialog is open it rests.
+    if (Timer1.isActive())
+        Timer1.start();
+}
+
+void TPirel::notificaNuevos()
+{
+    QStringList lineas;
+    for (int n = 1; n <= mensajes->numCabeceras(); ++n)
+        lineas << mensajes->cabecera(n);
+    notificaciones_.anuncia(TextoCuenta(*mensajes), lineas, !opciones.gestorCorreo.isEmpty());
 }
 
 void TPirel::ChequearCorreoAhora1Click()
@@ -191,6 +248,19 @@ void TPirel::ConfiguracionClick()
 {
     if (ventanasAbiertas < kConfiguracionAbierta)
         abreConfiguracion();
+}
+
+void TPirel::muestraConfiguracion()
+{
+    informa([this] {
+        if (TConf* conf = configuracion()) {
+            conf->show();
+            conf->raise();
+            conf->activateWindow();
+        } else {
+            ConfiguracionClick();
+        }
+    });
 }
 
 void TPirel::Ayuda1Click()
@@ -360,6 +430,9 @@ void TPirel::presentaAviso()
 
 void TPirel::muestraAviso(const QString& textoCuenta, const QStringList& cabeceras)
 {
+    // Without a notification area a desktop notification tells it, once the cycle ends.
+    if (!aviso() && !TrayIcon1.hayBandeja())
+        return;
     if (!creaAviso())
         return;
     aviso_->refresca(textoCuenta, cabeceras);

@@ -4,6 +4,7 @@
 #include "buzon.h"
 #include "cajas.h"
 #include "chequeo.h"
+#include "notificaciones.h"
 #include "opciones.h"
 #include "presentacion.h"
 #include "registro.h"
@@ -11,6 +12,7 @@
 #include "sonido.h"
 #include "tray_icon.h"
 #include "ventana_ayuda.h"
+#include "vigias.h"
 
 #include <QIcon>
 #include <QMenu>
@@ -57,6 +59,8 @@ public:
     void CerrarClick();
     // Starts the user's mail program; a failure is silent.
     void Ejecuta(const QByteArray& lineaOrdenes);
+    // Another start of the program handed over to this one: the dialog opens or comes forward.
+    void muestraConfiguracion();
 
     // Where the configuration dialog and the new-mail notice are opened; each sets its
     // bit in ventanasAbiertas while it exists.
@@ -111,6 +115,11 @@ protected:
 
 private:
     void creaMenu();
+    // A check on the schedule, skipped while the network is down.
+    void chequeoProgramado();
+    // After a resume or the network's return, once things have settled.
+    void chequeoTrasEspera();
+    void notificaNuevos();
     void creaConfiguracion();
     // The dialog's "Aceptar": true once saved, and the dialog then ends.
     bool aceptaConfiguracion(const Aceptacion& aceptacion);
@@ -130,6 +139,12 @@ private:
     QPointer<TFAvisa> aviso_;
     QPointer<TConf> configuracion_;
     bool saliendo_ = false;
+
+    Vigias vigias_;
+    Notificaciones notificaciones_;
+    QTimer asentar_;
+    // When the last cycle ran, in ms since boot; -1 before the first.
+    qint64 ultimoChequeo_ = -1;
 };
 
 }

@@ -1,63 +1,18 @@
 #include "tray_icon.h"
 
+#include "area_escritorio.h"
+
 #include <QApplication>
-#include <QCursor>
 #include <QMenu>
-#include <QSystemTrayIcon>
 
 namespace pirel {
-namespace {
-
-// The desktop's notification area. Qt docks the icon again by itself when a panel
-// that holds the area restarts, and when the area appears after the program.
-class AreaQt final : public AreaNotificacion {
-public:
-    AreaQt()
-    {
-        QObject::connect(&icono_, &QSystemTrayIcon::activated, [this](QSystemTrayIcon::ActivationReason razon) {
-            if (!alRaton)
-                return;
-            switch (razon) {
-            case QSystemTrayIcon::Trigger: alRaton(TTrayIcon::WM_LBUTTONUP); break;
-            case QSystemTrayIcon::DoubleClick: alRaton(TTrayIcon::WM_LBUTTONDBLCLK); break;
-            case QSystemTrayIcon::Context: alRaton(TTrayIcon::WM_RBUTTONUP); break;
-            default: break;
-            }
-        });
-    }
-    void agrega(const QIcon& icono, const QString& consejo) override
-    {
-        visible_ = true;
-        modifica(icono, consejo);
-    }
-    void modifica(const QIcon& icono, const QString& consejo) override
-    {
-        icono_.setIcon(icono);
-        icono_.setToolTip(consejo);
-        // Qt refuses to show an icon without a picture; it shows once one is set.
-        if (visible_ && !icono.isNull() && !icono_.isVisible())
-            icono_.show();
-    }
-    void quita() override
-    {
-        visible_ = false;
-        icono_.hide();
-    }
-    QPoint cursor() const override { return QCursor::pos(); }
-    void muestraMenu(QMenu* menu, const QPoint& punto) override { menu->exec(punto); }
-
-private:
-    QSystemTrayIcon icono_;
-    bool visible_ = false;
-};
-
-}
 
 TTrayIcon::TTrayIcon(QObject* parent, std::unique_ptr<AreaNotificacion> area)
     : QObject(parent)
-    , area_(area ? std::move(area) : std::make_unique<AreaQt>())
+    , area_(area ? std::move(area) : std::make_unique<AreaEscritorio>())
 {
     area_->alRaton = [this](int mensaje) { WndProc(mensaje); };
+    area_->menu = [this] { return PopupMenu.data(); };
 }
 
 TTrayIcon::~TTrayIcon()

@@ -24,8 +24,12 @@ public:
     virtual QPoint cursor() const = 0;
     // Shows the menu at the point and returns once it has closed.
     virtual void muestraMenu(QMenu* menu, const QPoint& punto) = 0;
+    // Whether the desktop has a notification area to show the icon in.
+    virtual bool hayBandeja() const { return true; }
     // Mouse actions on the icon arrive here as the shell's mouse messages.
     std::function<void(int mensajeRaton)> alRaton;
+    // The icon's menu, for an area that draws the menu itself.
+    std::function<QMenu*()> menu;
 };
 
 class TTrayIcon : public QObject {
@@ -35,7 +39,7 @@ public:
     static constexpr int WM_LBUTTONUP = 0x0202, WM_LBUTTONDBLCLK = 0x0203, WM_RBUTTONUP = 0x0205;
     static constexpr qsizetype kLargoConsejo = 62;
 
-    // Without an area of its own it uses the desktop's (QSystemTrayIcon).
+    // Without an area of its own it uses the desktop's.
     explicit TTrayIcon(QObject* parent = nullptr, std::unique_ptr<AreaNotificacion> area = nullptr);
     ~TTrayIcon() override;
 
@@ -56,6 +60,7 @@ public:
 
     // A mouse message from the area, as the hidden window received it.
     void WndProc(int mensajeRaton);
+    [[nodiscard]] bool hayBandeja() const { return area_->hayBandeja(); }
 
 private:
     void AddIcon();
