@@ -149,7 +149,14 @@ void AreaEscritorio::aplica()
         qt_->pon(icono_, consejo_, visible_);
     } else if (via_ == Via::Sni && visible_) {
         if (!sni_)
-            sni_ = std::make_unique<ElementoSni>([this] { return menu ? menu() : nullptr; }, raton);
+            sni_ = std::make_unique<ElementoSni>(
+                [this] {
+                    QMenu* m = menu ? menu() : nullptr;
+                    return m ? m->actions() : QList<QAction*>();
+                },
+                [raton](ElementoSni::Clic clic) {
+                    raton(clic == ElementoSni::Clic::Principal ? TTrayIcon::WM_LBUTTONUP : TTrayIcon::WM_RBUTTONUP);
+                });
         sni_->pon(icono_, consejo_);
     }
 }

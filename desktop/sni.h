@@ -16,7 +16,6 @@
 #include <functional>
 
 class QAction;
-class QMenu;
 
 namespace pirel {
 
@@ -80,7 +79,7 @@ void RegistraTiposSni();
 // A menu label with its mnemonic as dbusmenu writes it: "&Salir" becomes "_Salir".
 [[nodiscard]] QString EtiquetaMenu(const QString& texto);
 
-// The QMenu as com.canonical.dbusmenu: entry n is the menu's action n, 0 the menu itself.
+// A menu as com.canonical.dbusmenu: entry n is the menu's action n, 0 the menu itself.
 class MenuDBus : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
@@ -89,7 +88,8 @@ class MenuDBus : public QObject {
     Q_PROPERTY(QString Status READ estado)
     Q_PROPERTY(QStringList IconThemePath READ rutasIconos)
 public:
-    explicit MenuDBus(std::function<QMenu*()> menu, QObject* padre = nullptr);
+    using Acciones = std::function<QList<QAction*>()>;
+    explicit MenuDBus(Acciones acciones, QObject* padre = nullptr);
 
     uint version() const { return 3; }
     QString direccion() const { return QStringLiteral("ltr"); }
@@ -114,7 +114,7 @@ private:
     QVariantMap propiedades(int id, const QStringList& nombres) const;
     void vigila();
 
-    std::function<QMenu*()> menu_;
+    Acciones acciones_;
     QList<QAction*> vigiladas_;
     uint revision_ = 1;
 };
@@ -144,8 +144,9 @@ public:
     static constexpr char kVigia[] = "org.kde.StatusNotifierWatcher";
     static constexpr char kRutaVigia[] = "/StatusNotifierWatcher";
 
-    // `raton` takes the area's mouse messages; it runs once the D-Bus call has been answered.
-    ElementoSni(std::function<QMenu*()> menu, std::function<void(int mensajeRaton)> raton);
+    enum class Clic { Principal, Menu };
+    // `raton` takes the area's clicks; it runs once the D-Bus call has been answered.
+    ElementoSni(MenuDBus::Acciones acciones, std::function<void(Clic)> raton);
     ~ElementoSni() override;
 
     void pon(const QIcon& icono, const QString& consejo);
@@ -181,12 +182,12 @@ signals:
     void NewStatus(const QString& status);
 
 private:
-    void raton(int x, int y, int mensaje);
+    void raton(int x, int y, Clic clic);
 
     QString nombreConexion_;
     QDBusConnection bus_;
     MenuDBus menuDBus_;
-    std::function<void(int)> raton_;
+    std::function<void(Clic)> raton_;
     PixmapsDBus pixmaps_;
     qint64 claveIcono_ = 0;
     QString consejo_;

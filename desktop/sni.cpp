@@ -1,13 +1,10 @@
 #include "sni.h"
 
-#include "tray_icon.h"
-
 #include <QAction>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusMetaType>
 #include <QImage>
-#include <QMenu>
 #include <QtEndian>
 
 namespace pirel {
@@ -164,16 +161,15 @@ QString EtiquetaMenu(const QString& texto)
     return etiqueta;
 }
 
-MenuDBus::MenuDBus(std::function<QMenu*()> menu, QObject* padre)
+MenuDBus::MenuDBus(Acciones acciones, QObject* padre)
     : QObject(padre)
-    , menu_(std::move(menu))
+    , acciones_(std::move(acciones))
 {
 }
 
 QList<QAction*> MenuDBus::acciones() const
 {
-    const QMenu* menu = menu_ ? menu_() : nullptr;
-    return menu ? menu->actions() : QList<QAction*>();
+    return acciones_ ? acciones_() : QList<QAction*>();
 }
 
 void MenuDBus::vigila()
@@ -267,10 +263,10 @@ QList<int> MenuDBus::AboutToShowGroup(const QList<int>&, QList<int>& idErrors)
     return {};
 }
 
-ElementoSni::ElementoSni(std::function<QMenu*()> menu, std::function<void(int)> raton)
+ElementoSni::ElementoSni(MenuDBus::Acciones acciones, std::function<void(Clic)> raton)
     : nombreConexion_(QStringLiteral("pirel-sni-%1").arg(quintptr(this), 0, 16))
     , bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, nombreConexion_))
-    , menuDBus_(std::move(menu))
+    , menuDBus_(std::move(acciones))
     , raton_(std::move(raton))
 {
     RegistraTiposSni();
@@ -307,23 +303,23 @@ void ElementoSni::pon(const QIcon& icono, const QString& consejo)
     }
 }
 
-void ElementoSni::raton(int x, int y, int mensaje)
+void ElementoSni::raton(int x, int y, Clic clic)
 {
     punto_ = QPoint(x, y);
     QMetaObject::invokeMethod(
-        this, [this, mensaje] { raton_(mensaje); }, Qt::QueuedConnection);
+        this, [this, clic] { raton_(clic); }, Qt::QueuedConnection);
 }
 
 void ElementoSni::Activate(int x, int y)
 {
-    raton(x, y, TTrayIcon::WM_LBUTTONUP);
+    raton(x, y, Clic::Principal);
 }
 
 void ElementoSni::SecondaryActivate(int, int) {}
 
 void ElementoSni::ContextMenu(int x, int y)
 {
-    raton(x, y, TTrayIcon::WM_RBUTTONUP);
+    raton(x, y, Clic::Menu);
 }
 
 void ElementoSni::Scroll(int, const QString&) {}
