@@ -310,7 +310,8 @@ private slots:
         for (const QString& n : negritas)
             QVERIFY2(rotulos.contains(n), qPrintable(n + QStringLiteral(" is not a caption of the dialog")));
         qsizetype antes = -1;
-        for (const QString paso : {"Nuevo", "Buzon:", "Servidor:", "Usuario:", "Clave:", "Chequear", "Añadir", "Aceptar"}) {
+        for (const QString paso : {"Nuevo", "Buzon:", "Servidor:", "Usuario:", "Clave:", "Chequear", "Seguridad:",
+                                   "Puerto:", "Comprobar", "Añadir", "Aceptar"}) {
             const qsizetype donde = negritas.indexOf(paso, antes + 1);
             QVERIFY2(donde > antes, qPrintable(paso + QStringLiteral(" is missing or out of order")));
             antes = donde;
