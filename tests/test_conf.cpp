@@ -249,6 +249,8 @@ private slots:
         QTest::newRow("browsing, a server retyped") << QStringList{"Gmail trabajo@pop.otro.es", "Casa@pop.casa.es"};
         QTest::newRow("adding, in the name") << QStringList{"Gmail trabajo@pop.gmail.com", "Casa@pop.casa.es",
                                                              "Casa@pop.otro.es"};
+        QTest::newRow("on the security") << QStringList{"Gmail trabajo@pop.gmail.com", "Casa@pop.casa.es"};
+        QTest::newRow("on the port") << QStringList{"Gmail trabajo@pop.gmail.com", "Casa@pop.casa.es"};
         QTest::newRow("on Eliminar") << QStringList();
     }
     void intro()
@@ -271,6 +273,10 @@ private slots:
             pulsa(Qt::Key_Backtab);
             QCOMPARE(QApplication::focusWidget(), conf_->dBuzon);
             teclea(QStringLiteral("Casa"));
+        } else if (fila == u"on the security") {
+            conf_->dSeguridad->setFocus();
+        } else if (fila == u"on the port") {
+            conf_->dPuerto->setFocus();
         } else {
             conf_->eliminar->setFocus();
         }
@@ -476,13 +482,8 @@ private slots:
         QTest::newRow("self-signed for another name: no question")
             << +Tipo::Autofirmado << "SSL/TLS" << "127.0.0.1" << "secreta" << true << false
             << sinSeguridad("127.0.0.1", "el certificado es de otro servidor") << false;
-        QTest::newRow("expired: no question") << +Tipo::Caducado << "SSL/TLS" << "localhost" << "secreta" << true << false
-                                              << sinSeguridad("localhost", "el certificado ha caducado o aún no es válido")
-                                              << false;
         QTest::newRow("valid, over STARTTLS") << +Tipo::Valido << "STARTTLS" << "localhost" << "secreta" << true << false
                                               << "informa: 2 mensajes" << false;
-        QTest::newRow("plain, a wrong password") << +Tipo::Valido << "Ninguna" << "127.0.0.1" << "mala" << true << false
-                                                 << "advierte: Casa: Clave incorrecta " << false;
     }
     void comprobar()
     {
