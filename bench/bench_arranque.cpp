@@ -1,11 +1,14 @@
 // The tray program on a private X server with an XEmbed tray: start-up until the icon
-// is docked, resident memory after the first check, and wake-ups while idle. Then once more
+// is docked, resident memory after the first check, plain and over TLS, and wake-ups while
+// idle. Then once more
 // on private buses with stand-ins for the panel's watcher, logind and NetworkManager:
 // start-up until the D-Bus item is registered, wake-ups while idle with every watcher in
 // place, and how long after a resume the check comes.
+#include "certificados.h"
 #include "clave.h"
 #include "entorno_x.h"
 #include "servicios_dbus.h"
+#include "servidor_dovecot.h"
 #include "servidor_guion.h"
 
 #include <QCoreApplication>
@@ -51,7 +54,8 @@ long despertares(qint64 pid)
     return total;
 }
 
-QString configura(const QTemporaryDir& dir)
+// `conexion`: mailbox 1's values after Chequear1.
+QString configura(const QTemporaryDir& dir, const QByteArray& conexion = {})
 {
     QDir().mkpath(dir.filePath(QStringLiteral("Ludaren")));
     QFile f(dir.filePath(QStringLiteral("Ludaren/registro.reg")));
@@ -60,9 +64,49 @@ QString configura(const QTemporaryDir& dir)
             "[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion]\n\"frecuencia\"=\"60\"\n\"Animacion\"=\"No\"\n\n"
             "[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion\\Buzones]\n"
             "\"Buzon1\"=\"Casa\"\n\"Host1\"=\"127.0.0.1\"\n\"usuario1\"=\"pepe\"\n\"Codigo1\"=\""
-            + pirel::CodificaClave("secreta") + "\"\n\"Chequear1\"=\"Si\"\n\"nBuzon\"=\"1\"\n\n"
+            + pirel::CodificaClave("secreta") + "\"\n\"Chequear1\"=\"Si\"\n" + conexion + "\"nBuzon\"=\"1\"\n\n"
             "[HKEY_CURRENT_USER\\Software\\Ludaren\\Version]\n\"Numero\"=\"2.0\"\n");
     return dir.path();
+}
+
+struct Memoria {
+    long residente = -1, pico = -1; // kB
+};
+
+// The program right after its first check, over TLS from the first byte against Dovecot,
+// the certificate verified against an authority of the run's own.
+Memoria memoriaTrasTLS(const EntornoX& x)
+{
+    Certificados certificados;
+    ServidorDovecot dovecot;
+    dovecot.agregaUsuario("pepe", "secreta", {{"Hola", "Ana <ana@ejemplo.org>"}, {"Cena", "Eva <eva@ejemplo.org>"}});
+    dovecot.usaTLS(certificados.certificado(Certificados::Valido), certificados.clave(Certificados::Valido));
+    QString error;
+    if (!certificados.hechos() || !dovecot.arranca(&error)) {
+        std::fprintf(stderr, "sin Dovecot con TLS: %s\n", qUtf8Printable(error));
+        return {};
+    }
+    QTemporaryDir dir;
+    QProcessEnvironment entorno = x.entornoPrograma();
+    entorno.insert(QStringLiteral("XDG_CONFIG_HOME"),
+                   configura(dir, "\"Seguridad1\"=\"SSL\"\n\"Puerto1\"=\"" + QByteArray::number(dovecot.puertoTLS())
+                                      + "\"\n"));
+    entorno.insert(QStringLiteral("SSL_CERT_FILE"), certificados.autoridad());
+    entorno.insert(QStringLiteral("SSL_CERT_DIR"), certificados.carpeta());
+    QProcess programa;
+    programa.setProcessEnvironment(entorno);
+    programa.setProcessChannelMode(QProcess::ForwardedChannels);
+    programa.start(QCoreApplication::applicationDirPath() + QStringLiteral("/pirel"));
+    Memoria m;
+    // The session ends with QUIT once both headers are read: Dovecot logs it.
+    if (EsperaA([&] { return dovecot.registro().contains(QLatin1String("Logged out")); })) {
+        const QString status = QStringLiteral("/proc/%1/status").arg(programa.processId());
+        m = {campo(status, "VmRSS"), campo(status, "VmHWM")};
+    } else {
+        std::fprintf(stderr, "el chequeo con TLS no terminó:\n%s\n", qUtf8Printable(dovecot.registro()));
+    }
+    Termina(programa);
+    return m;
 }
 
 QProcess* lanza(const EntornoX& x, const QString& configuracion, quint16 puerto, const BusesPrivados* buses = nullptr)
@@ -152,10 +196,13 @@ int main(int argc, char** argv)
         }
         Termina(programa);
     }
+    const Memoria tls = memoriaTrasTLS(x);
     std::sort(arranques.begin(), arranques.end());
     std::printf("arranque hasta el icono en la bandeja: %.0f ms (mediana de %d; %.0f a %.0f)\n",
                 arranques[arranques.size() / 2], kArranques, arranques.front(), arranques.back());
     std::printf("memoria residente tras el primer chequeo: %.1f MB (objetivo < 40 MB)\n", memoria / 1024.0);
+    std::printf("memoria residente tras un chequeo con TLS: %.1f MB, pico %.1f MB (objetivo < 40 MB)\n",
+                tls.residente / 1024.0, tls.pico / 1024.0);
     std::printf("despertares en reposo: %ld en %d s, %.1f por minuto (objetivo: ninguno entre chequeos)\n", quieto,
                 kSegundosQuieto, quieto * 60.0 / kSegundosQuieto);
     std::fflush(stdout);

@@ -52,6 +52,53 @@ const Opcion kOpciones[] = {
      [](const TOpciones& o) { return o.animacion ? kSi : kNo; }},
 };
 
+// The single mailbox of the first layouts had the fields of its day; what is carried
+// forward from them is cut as those versions cut it.
+constexpr qsizetype kHostAntiguo = 40, kUsuarioAntiguo = 20, kClaveAntigua = 12;
+
+// A mailbox's security as stored. Absent, it is the plain text every file written before
+// held; a text of no known mode reads as TLS from the first byte, so that a damaged value
+// can make a check fail but never send a password in clear.
+struct NombreSeguridad {
+    Seguridad modo;
+    const char* texto;
+};
+constexpr NombreSeguridad kSeguridades[] = {
+    {Seguridad::SSL, "SSL"}, {Seguridad::STLS, "STLS"}, {Seguridad::Ninguna, "Ninguna"}};
+
+QByteArray textoSeguridad(Seguridad modo)
+{
+    for (const NombreSeguridad& s : kSeguridades)
+        if (s.modo == modo)
+            return s.texto;
+    return "Ninguna";
+}
+
+Seguridad leeSeguridad(const QByteArray& texto)
+{
+    if (texto == kError)
+        return Seguridad::Ninguna;
+    for (const NombreSeguridad& s : kSeguridades)
+        if (texto == s.texto)
+            return s.modo;
+    return Seguridad::SSL;
+}
+
+// Decimal digits only; anything else, or nothing, is 0, which the table turns into the
+// mode's default port.
+int leePuerto(const QByteArray& texto)
+{
+    if (texto.isEmpty() || texto.size() > 5)
+        return 0;
+    int puerto = 0;
+    for (const char c : texto) {
+        if (c < '0' || c > '9')
+            return 0;
+        puerto = puerto * 10 + (c - '0');
+    }
+    return puerto;
+}
+
 QString indice(const char* nombre, int i) { return QLatin1String(nombre) + QString::number(i); }
 
 QByteArray LeeOpcion(Transaccion& t, const QString& nombre)
@@ -70,7 +117,7 @@ void migraVersion0(Transaccion& t)
     if (digitoVersion(t) != 0)
         return;
     GrabaClave(t, reg::kLudaren, reg::kVersion, reg::kNumero, versionActual);
-    const QByteArray antigua = LeeOpcion(t, QStringLiteral("clave")).left(TBuzon::kClave);
+    const QByteArray antigua = LeeOpcion(t, QStringLiteral("clave")).left(kClaveAntigua);
     if (antigua != kError) {
         TRegIniFile(t, reg::kRutaConfiguracion).DeleteKey(QString(), QStringLiteral("clave"));
         if (!antigua.isEmpty())
@@ -84,9 +131,9 @@ void migraVersion1(Transaccion& t, TBuzon& tabla)
 {
     if (digitoVersion(t) != 1)
         return;
-    const QByteArray host = LeeOpcion(t, QStringLiteral("Host")).left(TBuzon::kHost);
-    const QByteArray usuario = LeeOpcion(t, QStringLiteral("usuario")).left(TBuzon::kUsuario);
-    const QByteArray clave = DecodificaClave(LeeOpcion(t, QStringLiteral("Codigo"))).left(TBuzon::kClave);
+    const QByteArray host = LeeOpcion(t, QStringLiteral("Host")).left(kHostAntiguo);
+    const QByteArray usuario = LeeOpcion(t, QStringLiteral("usuario")).left(kUsuarioAntiguo);
+    const QByteArray clave = DecodificaClave(LeeOpcion(t, QStringLiteral("Codigo"))).left(kClaveAntigua);
     if (host == kError || usuario == kError || clave == kError)
         return;
     TRegIniFile ini(t, reg::kRutaConfiguracion);
@@ -164,6 +211,12 @@ void registrar(Transaccion& transaccion, TBuzon& tabla)
         graba("usuario", i, tabla.usuario(i));
         graba("Codigo", i, CodificaClave(tabla.clave(i)));
         graba("Chequear", i, tabla.chequear(i) ? "Si" : "No");
+        // Older versions pass over these; the pin only while there is one.
+        const Conexion& c = tabla.conexion(i);
+        graba("Seguridad", i, textoSeguridad(c.seguridad));
+        graba("Puerto", i, QByteArray::number(c.puerto));
+        if (!c.huella.isEmpty())
+            graba("Huella", i, c.huella);
     }
     GrabaClave(transaccion, reg::kRutaConfiguracion, reg::kBuzones, reg::kNBuzon, QByteArray::number(tabla.numBuzones()));
 }
@@ -176,9 +229,14 @@ void lee_registro(Transaccion& transaccion, TBuzon& tabla)
     const int n = std::clamp(AEntero(LeeClave(transaccion, reg::kRutaConfiguracion, reg::kBuzones, reg::kNBuzon)), 0,
                              kMaxBuzones);
     TBuzon leida;
-    for (int i = 1; i <= n; ++i)
+    for (int i = 1; i <= n; ++i) {
+        const Seguridad modo = leeSeguridad(lee("Seguridad", i));
+        const QByteArray huella = lee("Huella", i);
+        // The table drops a pin that is not 64 hex digits: the authorities are checked instead.
+        const Conexion conexion{modo, leePuerto(lee("Puerto", i)), huella == kError ? QByteArray() : huella};
         leida.agregar(lee("Buzon", i), lee("Host", i), lee("usuario", i), DecodificaClave(lee("Codigo", i)),
-                      lee("Chequear", i) == "Si");
+                      lee("Chequear", i) == "Si", conexion);
+    }
     tabla.copiar(leida);
     for (int i = 1; i <= n; ++i)
         tabla.setConError(i, false);

@@ -42,8 +42,13 @@ void GrabaClave(Transaccion& transaccion, const QString& Key, const QString& Sec
 // One read on its own, in a transaction of its own.
 [[nodiscard]] QByteArray LeeClave(Registro& registro, const QString& Key, const QString& Section, const QString& Ident);
 
+// Each mailbox's security ("SSL", "STLS" or "Ninguna") and port go beside its other
+// values, and its pinned certificate when it has one.
 void registrar(Transaccion& transaccion, TBuzon& tabla);
-// A stored count outside 0 to 20 is cut to that range.
+// A stored count outside 0 to 20 is cut to that range. A mailbox without a security reads
+// as "Ninguna" on 110, as every file written before them; a security of no known text
+// reads as "SSL"; a port that is not a decimal number from 1 to 65535 is the mode's
+// default; a pin that is not 64 hex digits is dropped.
 void lee_registro(Transaccion& transaccion, TBuzon& tabla);
 
 // A program started from removable media writes no log-on entry on its first run.

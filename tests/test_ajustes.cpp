@@ -46,13 +46,30 @@ QString opcionesEnTexto(const TOpciones& o)
         .join(u'|');
 }
 
+QString conexionEnTexto(const Conexion& c)
+{
+    const char* modo = c.seguridad == Seguridad::SSL ? "SSL" : c.seguridad == Seguridad::STLS ? "STLS" : "Ninguna";
+    return QLatin1String(modo) + u':' + QString::number(c.puerto) + (c.huella.isEmpty() ? "" : ":" + c.huella);
+}
+
 QStringList tablaEnTexto(const TBuzon& t)
 {
     QStringList r;
     for (int i = 1; i <= t.numBuzones(); ++i)
         r << QString::fromLatin1(t.nombre(i) + "|" + t.host(i) + "|" + t.usuario(i) + "|" + t.clave(i).toHex() + "|"
-                                 + (t.chequear(i) ? "Si" : "No"));
+                                 + (t.chequear(i) ? "Si" : "No"))
+                + u'|' + conexionEnTexto(t.conexion(i));
     return r;
+}
+
+const QByteArray kHuella = "00112233445566778899AABBCCDDEEFF00112233445566778899AABBCCDDEEFF";
+
+// One mailbox in the store, with `conexion` as its values after Chequear1.
+QByteArray unBuzon(const QByteArray& conexion)
+{
+    return "[L]\n\n[L\\Configuracion]\n\n[L\\Configuracion\\Buzones]\n\"Buzon1\"=\"Casa\"\n"
+           "\"Host1\"=\"pop.casa.es\"\n\"usuario1\"=\"ana\"\n\"Codigo1\"=\"{c:secreta}\"\n\"Chequear1\"=\"Si\"\n"
+        + conexion + "\"nBuzon\"=\"1\"\n\n";
 }
 
 const QByteArray kVersion2 = R"([L]
@@ -106,6 +123,8 @@ const QByteArray kMovida = R"([L]
 "usuario1"="pepe"
 "Codigo1"="{c:vieja}"
 "Chequear1"="Si"
+"Seguridad1"="Ninguna"
+"Puerto1"="110"
 "nBuzon"="1"
 
 [L\Version]
@@ -119,9 +138,9 @@ QByteArray version0(const QByteArray& clave)
         + "\n[L\\Version]\n\"Numero\"=\"0.9\"\n\n";
 }
 
-const QString kTablaV2a = QStringLiteral("Casa|pop.casa.es|ana|") + QString::fromLatin1(QByteArray("secreta").toHex()) + "|Si";
-const QString kTablaV2b = QStringLiteral("Trabajo|pop.trabajo.es|ana.p|") + QString::fromLatin1(QByteArray("otra").toHex()) + "|No";
-const QString kTablaMovida = QStringLiteral("Buzon 1|pop.viejo.es|pepe|") + QString::fromLatin1(QByteArray("vieja").toHex()) + "|Si";
+const QString kTablaV2a = QStringLiteral("Casa|pop.casa.es|ana|") + QString::fromLatin1(QByteArray("secreta").toHex()) + "|Si|Ninguna:110";
+const QString kTablaV2b = QStringLiteral("Trabajo|pop.trabajo.es|ana.p|") + QString::fromLatin1(QByteArray("otra").toHex()) + "|No|Ninguna:110";
+const QString kTablaMovida = QStringLiteral("Buzon 1|pop.viejo.es|pepe|") + QString::fromLatin1(QByteArray("vieja").toHex()) + "|Si|Ninguna:110";
 const QString kFaltaNBuzon = QStringLiteral("'Error' is not a valid integer value");
 
 }
@@ -191,6 +210,73 @@ private slots:
         for (int i = 0; i < qMin(largo, 28); ++i)
             antes += QByteArray::number(static_cast<unsigned char>(clave[i] ^ llave[i]), 16).rightJustified(2, '0').toUpper();
         QCOMPARE(codigo.left(56), antes);
+
+        // Through the store and back, as "Codigo1" holds it.
+        Registro r(fichero());
+        TBuzon tabla, leida;
+        tabla.agregar("Casa", "pop.casa.es", "ana", clave, true);
+        {
+            Transaccion t(r);
+            registrar(t, tabla);
+            t.confirma();
+        }
+        QVERIFY(lee(fichero()).contains("\"Codigo1\"=\"" + codigo + "\"\n"));
+        Transaccion t(r);
+        lee_registro(t, leida);
+        QCOMPARE(leida.clave(1), clave);
+    }
+
+    void conexiones_data()
+    {
+        QTest::addColumn<QByteArray>("guardada"); // mailbox 1's values after Chequear1
+        QTest::addColumn<QString>("leida");
+        QTest::addColumn<QByteArray>("escrita"); // what a save writes for it
+        const QByteArray ninguna = "\"Seguridad1\"=\"Ninguna\"\n\"Puerto1\"=\"110\"\n";
+        const QByteArray ssl = "\"Seguridad1\"=\"SSL\"\n\"Puerto1\"=\"995\"\n";
+        const QByteArray stls = "\"Seguridad1\"=\"STLS\"\n\"Puerto1\"=\"110\"\n";
+        const QByteArray pin = "\"Huella1\"=\"" + kHuella + "\"\n";
+        QByteArray conDosPuntos;
+        for (int i = 0; i < 64; i += 2)
+            conDosPuntos += kHuella.mid(i, 2).toLower() + (i < 62 ? ":" : "");
+        QTest::newRow("a mailbox stored before these values: plain on 110") << QByteArray() << "Ninguna:110" << ninguna;
+        QTest::newRow("SSL on 995, pinned") << ssl + pin << "SSL:995:" + QString::fromLatin1(kHuella) << ssl + pin;
+        QTest::newRow("STLS on another port")
+            << QByteArray(stls).replace("110", "1110") << "STLS:1110" << QByteArray(stls).replace("110", "1110");
+        QTest::newRow("plain on another port") << QByteArray(ninguna).replace("110", "2110") << "Ninguna:2110"
+                                               << QByteArray(ninguna).replace("110", "2110");
+        QTest::newRow("SSL without a port is on 995") << QByteArray("\"Seguridad1\"=\"SSL\"\n") << "SSL:995" << ssl;
+        QTest::newRow("the highest port") << QByteArray(ssl).replace("995", "65535") << "SSL:65535"
+                                          << QByteArray(ssl).replace("995", "65535");
+        QTest::newRow("the pin as openssl prints it, colons and lower case")
+            << ssl + "\"Huella1\"=\"" + conDosPuntos + "\"\n" << "SSL:995:" + QString::fromLatin1(kHuella) << ssl + pin;
+        QTest::newRow("a pin a digit short is dropped")
+            << ssl + "\"Huella1\"=\"" + kHuella.chopped(1) + "\"\n" << "SSL:995" << ssl;
+        QTest::newRow("a pin that is not hex is dropped")
+            << ssl + "\"Huella1\"=\"" + kHuella.chopped(1) + "G\"\n" << "SSL:995" << ssl;
+        // A damaged security may fail a check; it must never send a password in clear.
+        for (const char* otra : {"ssl", "TLS", "", "Ninguna "})
+            QTest::addRow("the security \"%s\" reads as SSL", otra)
+                << QByteArray(stls).replace("STLS", otra) << "SSL:110" << QByteArray(ssl).replace("995", "110");
+        for (const char* puerto : {"0", "65536", "99999999", "abc", "", " 995", "+995", "-1", "1e3"})
+            QTest::addRow("the port \"%s\" is the mode's default", puerto)
+                << "\"Seguridad1\"=\"SSL\"\n\"Puerto1\"=\"" + QByteArray(puerto) + "\"\n" << "SSL:995" << ssl;
+    }
+    void conexiones()
+    {
+        QFETCH(QByteArray, guardada);
+        QFETCH(QString, leida);
+        QFETCH(QByteArray, escrita);
+        guarda(expande(unBuzon(guardada)));
+        Registro r(fichero());
+        TBuzon tabla;
+        Transaccion t(r);
+        lee_registro(t, tabla);
+        QCOMPARE(tablaEnTexto(tabla), QStringList{"Casa|pop.casa.es|ana|" + QString::fromLatin1(QByteArray("secreta").toHex())
+                                                  + "|Si|" + leida});
+        TRegIniFile(t, reg::kRutaConfiguracion).EraseSection(reg::kBuzones);
+        registrar(t, tabla);
+        t.confirma();
+        QCOMPARE(QString::fromUtf8(lee(fichero())), QString::fromUtf8(expande(unBuzon(escrita))));
     }
 
     void carga_data()
@@ -241,7 +327,7 @@ private slots:
             << expande(QByteArray(kVersion1).replace("\"Codigo\"=\"{c:vieja}\"\n", "")) << p
             << expande(QByteArray(kMovida).replace("{c:vieja}", CodificaClave(DecodificaClave("Error")))) << QString()
             << "3||||No|-"
-            << QStringList{"Buzon 1|pop.viejo.es|pepe|" + QString::fromLatin1(DecodificaClave("Error").toHex()) + "|Si"}
+            << QStringList{"Buzon 1|pop.viejo.es|pepe|" + QString::fromLatin1(DecodificaClave("Error").toHex()) + "|Si|Ninguna:110"}
             << false;
         QTest::newRow("the version-1 step with an empty user drops the old values and moves nothing")
             << expande(QByteArray(kVersion1).replace("\"pepe\"", "\"\"")) << p
@@ -257,10 +343,24 @@ private slots:
         QTest::newRow("the version-0 step with clave empty deletes it and writes no Codigo")
             << expande(version0("\"clave\"=\"\"\n")) << p << expande(version0("").replace("0.9", "2.0"))
             << kFaltaNBuzon << "5||||No|-" << QStringList() << false;
-        QTest::newRow("the version-0 step keeps all 15 characters, within the password's 128")
+        QTest::newRow("the version-0 step keeps 12 of 15 characters, as it always did")
             << expande(version0("\"clave\"=\"123456789012345\"\n")) << p
-            << expande(version0("\"Codigo\"=\"{c:123456789012345}\"\n").replace("0.9", "2.0")) << kFaltaNBuzon
+            << expande(version0("\"Codigo\"=\"{c:123456789012}\"\n").replace("0.9", "2.0")) << kFaltaNBuzon
             << "5||||No|-" << QStringList() << false;
+        QTest::newRow("the version-1 step cuts server, user and password at 40, 20 and 12, as it always did")
+            << expande(QByteArray(kVersion1)
+                           .replace("pop.viejo.es", QByteArray(45, 'h'))
+                           .replace("pepe", QByteArray(25, 'u'))
+                           .replace("{c:vieja}", "{c:" + QByteArray(16, 'c') + "}"))
+            << p
+            << expande(QByteArray(kMovida)
+                           .replace("pop.viejo.es", QByteArray(40, 'h'))
+                           .replace("pepe", QByteArray(20, 'u'))
+                           .replace("{c:vieja}", "{c:" + QByteArray(12, 'c') + "}"))
+            << QString() << "3||||No|-"
+            << QStringList{"Buzon 1|" + QString(40, u'h') + u'|' + QString(20, u'u') + u'|'
+                           + QString::fromLatin1(QByteArray(12, 'c').toHex()) + "|Si|Ninguna:110"}
+            << false;
         QTest::newRow("a REG_DWORD frecuencia is an invalid data type")
             << expande(QByteArray(kVersion2).replace("\"frecuencia\"=\"10\"", "\"frecuencia\"=dword:0000000a")) << p
             << QByteArray() << QStringLiteral("Invalid data type for 'frecuencia'") << "5||||No|-"
@@ -401,8 +501,9 @@ private slots:
         Registro r(fichero());
         TBuzon tabla;
         TOpciones o;
+        // Every slot secure and pinned: none of slots 4 and 5 may stay behind.
         for (const char* n : {"1", "2", "3", "4", "5"})
-            tabla.agregar(n, "h", "u", "c", true);
+            tabla.agregar(n, "h", "u", "c", true, {Seguridad::SSL, 995, kHuella});
         {
             Transaccion t(r);
             registrar(t, tabla);
@@ -410,7 +511,7 @@ private slots:
         }
         TBuzon copia;
         copia.agregar("A", "pop.a.es", "a", "ca", true);
-        copia.agregar("B", "pop.b.es", "b", "cb", false);
+        copia.agregar("B", "pop.b.es", "b", "cb", false, {Seguridad::SSL, 995, kHuella});
         EleccionDialogo e;
         e.ficheroWav = "/no/existe.wav";
         e.gestorCorreo = "evolution";
@@ -419,7 +520,7 @@ private slots:
         e.animacion = true;
         e.frecuencia = 15;
         o.ficheroWav = "spirel.wav";
-        const auto pendiente = [](TBuzon& c) { c.agregar("C", "pop.c.es", "c", "cc", true); };
+        const auto pendiente = [](TBuzon& c) { c.agregar("C", "pop.c.es", "c", "cc", true, {Seguridad::STLS, 1110, {}}); };
         const Guardado g = Guarda(r, o, tabla, copia, e, 0, pendiente, QStringLiteral("/usr/bin/pirel"));
         QVERIFY(g.escrito);
         QCOMPARE(g.intervalo, 15 * 60000);
@@ -439,16 +540,23 @@ private slots:
 "usuario1"="a"
 "Codigo1"="{c:ca}"
 "Chequear1"="Si"
+"Seguridad1"="Ninguna"
+"Puerto1"="110"
 "Buzon2"="B"
 "Host2"="pop.b.es"
 "usuario2"="b"
 "Codigo2"="{c:cb}"
 "Chequear2"="No"
+"Seguridad2"="SSL"
+"Puerto2"="995"
+"Huella2"="00112233445566778899AABBCCDDEEFF00112233445566778899AABBCCDDEEFF"
 "Buzon3"="C"
 "Host3"="pop.c.es"
 "usuario3"="c"
 "Codigo3"="{c:cc}"
 "Chequear3"="Si"
+"Seguridad3"="STLS"
+"Puerto3"="1110"
 "nBuzon"="3"
 
 [L\Version]

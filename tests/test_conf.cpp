@@ -1,12 +1,17 @@
 // The configuration dialog on the offscreen platform: alone, driven by keys, and opened
-// by the main form with a real settings file and, for "Aceptar", a scripted POP3 server.
+// by the main form with a real settings file and, for "Aceptar", a scripted POP3 server;
+// its test of a mailbox against private Dovecot servers over TLS.
+#include "certificados.h"
 #include "escritorio_grabado.h"
 #include "conf.h"
 #include "pirel.h"
 #include "recursos.h"
+#include "servidor_dovecot.h"
 #include "servidor_guion.h"
 #include "sonido.h"
 
+#include <QClipboard>
+#include <QKeyEvent>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -26,8 +31,15 @@ using namespace pirel;
 using namespace pirel::prueba;
 using pirel::prueba::Guion;
 using pirel::prueba::ServidorGuion;
+using Tipo = Certificados::Tipo;
 
 namespace {
+
+QString conexionEnTexto(const Conexion& c)
+{
+    const char* modo = c.seguridad == Seguridad::SSL ? "SSL" : c.seguridad == Seguridad::STLS ? "STLS" : "Ninguna";
+    return QLatin1String(modo) + u':' + QString::number(c.puerto) + (c.huella.isEmpty() ? "" : ":pin");
+}
 
 QStringList nombres(const TBuzon& tabla)
 {
@@ -50,8 +62,39 @@ class TestConf : public QObject {
     CajasGrabadas cajas_;
     std::unique_ptr<TPirel> pirel_;
     QPointer<TConf> conf_;
-    QStringList advertencias_;
+    QStringList advertencias_, informes_, preguntas_;
+    bool confia_ = false;
     QList<TBuzon> aceptadas_;
+    Certificados certificados_;
+    std::unique_ptr<ServidorDovecot> dovecot_[4];
+
+    // One Dovecot per certificate, started when first needed.
+    ServidorDovecot* dovecot(Tipo t)
+    {
+        auto& s = dovecot_[t];
+        if (!s) {
+            s = std::make_unique<ServidorDovecot>();
+            s->agregaUsuario("ana", "secreta", {{"Uno", "Ana <ana@ejemplo.org>"}, {"Dos", "Luis <luis@ejemplo.org>"}});
+            s->usaTLS(certificados_.certificado(t), certificados_.clave(t));
+            if (!s->arranca())
+                return nullptr;
+        }
+        return s.get();
+    }
+    // The boxes of the dialog, recorded; a question is answered with confia_.
+    void graba()
+    {
+        advertencias_.clear();
+        informes_.clear();
+        preguntas_.clear();
+        conf_->advierte = [this](const QString& t) { advertencias_ << t; };
+        conf_->informa = [this](const QString& t) { informes_ << t; };
+        conf_->pregunta = [this](const QString& t) {
+            preguntas_ << t;
+            return confia_;
+        };
+        conf_->esperaComprobacion = 10;
+    }
 
     QString fichero() const { return dir_->filePath(QStringLiteral("Ludaren/registro.reg")); }
     QByteArray guardado() const
@@ -86,16 +129,17 @@ class TestConf : public QObject {
         pirel_->ConfiguracionClick();
         conf_ = pirel_->configuracion();
         QVERIFY(conf_ && conf_->isVisible());
-        conf_->advierte = [this](const QString& t) { advertencias_ << t; };
+        graba();
     }
     // The dialog alone, on two mailboxes, in front; "Aceptar" hands the table over here.
     void solo()
     {
         TBuzon tabla;
-        tabla.agregar("Gmail trabajo", "pop.gmail.com", "ana", "x", true);
-        tabla.agregar("Casa", "pop.casa.es", "ana", "y", true);
+        tabla.agregar("Gmail trabajo", "pop.gmail.com", "ana", "x", true, {Seguridad::SSL, 1995, {}});
+        tabla.agregar("Casa", "pop.casa.es", "ana", "y", true, {Seguridad::STLS, 110, QByteArray(64, 'A')});
         aceptadas_.clear();
         conf_ = new TConf(tabla, TOpciones{});
+        graba();
         conf_->alAceptar = [this](const Aceptacion& a) {
             TBuzon t;
             t.copiar(a.buzones);
@@ -108,16 +152,29 @@ class TestConf : public QObject {
         QApplication::setActiveWindow(conf_);
         QVERIFY(QTest::qWaitForWindowActive(conf_));
     }
-    void escribeBuzon(const QString& nombre, const QString& host, const QString& usuario, const QString& clave)
+    // Plain text unless told: the scripted server speaks no TLS.
+    void escribeBuzon(const QString& nombre, const QString& host, const QString& usuario, const QString& clave,
+                      const QString& modo = QStringLiteral("Ninguna"), int puerto = 0)
     {
         conf_->nuevo->click();
         conf_->dBuzon->setEditText(nombre);
         conf_->dHost->setText(host);
         conf_->dusuario->setText(usuario);
         conf_->dclave->setText(clave);
+        conf_->dSeguridad->setCurrentText(modo);
+        if (puerto > 0)
+            conf_->dPuerto->setValue(puerto);
     }
 
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(certificados_.hechos());
+        // The test authority alone is trusted.
+        qputenv("SSL_CERT_FILE", QFile::encodeName(certificados_.autoridad()));
+        qputenv("SSL_CERT_DIR", QFile::encodeName(certificados_.carpeta()));
+    }
+
     void cleanup()
     {
         delete conf_.data();
@@ -192,6 +249,8 @@ private slots:
         QTest::newRow("browsing, a server retyped") << QStringList{"Gmail trabajo@pop.otro.es", "Casa@pop.casa.es"};
         QTest::newRow("adding, in the name") << QStringList{"Gmail trabajo@pop.gmail.com", "Casa@pop.casa.es",
                                                              "Casa@pop.otro.es"};
+        QTest::newRow("on the security") << QStringList{"Gmail trabajo@pop.gmail.com", "Casa@pop.casa.es"};
+        QTest::newRow("on the port") << QStringList{"Gmail trabajo@pop.gmail.com", "Casa@pop.casa.es"};
         QTest::newRow("on Eliminar") << QStringList();
     }
     void intro()
@@ -214,6 +273,10 @@ private slots:
             pulsa(Qt::Key_Backtab);
             QCOMPARE(QApplication::focusWidget(), conf_->dBuzon);
             teclea(QStringLiteral("Casa"));
+        } else if (fila == u"on the security") {
+            conf_->dSeguridad->setFocus();
+        } else if (fila == u"on the port") {
+            conf_->dPuerto->setFocus();
         } else {
             conf_->eliminar->setFocus();
         }
@@ -253,11 +316,250 @@ private slots:
         for (const QString& n : negritas)
             QVERIFY2(rotulos.contains(n), qPrintable(n + QStringLiteral(" is not a caption of the dialog")));
         qsizetype antes = -1;
-        for (const QString paso : {"Nuevo", "Buzon:", "Servidor:", "Usuario:", "Clave:", "Chequear", "Añadir", "Aceptar"}) {
+        for (const QString paso : {"Nuevo", "Buzon:", "Servidor:", "Usuario:", "Clave:", "Chequear", "Seguridad:",
+                                   "Puerto:", "Comprobar", "Añadir", "Aceptar"}) {
             const qsizetype donde = negritas.indexOf(paso, antes + 1);
             QVERIFY2(donde > antes, qPrintable(paso + QStringLiteral(" is missing or out of order")));
             antes = donde;
         }
+    }
+
+    // The mode and the port in the fields as the user changes them, and the connection
+    // "Aceptar" hands over for that mailbox.
+    void modoYPuerto_data()
+    {
+        QTest::addColumn<QStringList>("pasos"); // "Nuevo", a mode, "puerto N" typed, "buzon N", "servidor X"
+        QTest::addColumn<QString>("mostrado");  // mode|port|warning
+        QTest::addColumn<QString>("aceptado");
+        QTest::newRow("a new mailbox starts on SSL/TLS and 995") << QStringList{"Nuevo"} << "SSL/TLS|995|-" << "SSL:995";
+        QTest::newRow("STARTTLS takes 110") << QStringList{"Nuevo", "STARTTLS"} << "STARTTLS|110|-" << "STLS:110";
+        QTest::newRow("Ninguna takes 110 and warns") << QStringList{"Nuevo", "Ninguna"} << "Ninguna|110|aviso"
+                                                     << "Ninguna:110";
+        QTest::newRow("and back to SSL/TLS, 995") << QStringList{"Nuevo", "Ninguna", "SSL/TLS"} << "SSL/TLS|995|-"
+                                                  << "SSL:995";
+        QTest::newRow("a typed port stays") << QStringList{"Nuevo", "puerto 2995", "STARTTLS"} << "STARTTLS|2995|-"
+                                            << "STLS:2995";
+        QTest::newRow("a typed default port stays too") << QStringList{"Nuevo", "puerto 995", "Ninguna"}
+                                                        << "Ninguna|995|aviso" << "Ninguna:995";
+        QTest::newRow("a stored port of its own stays") << QStringList{"buzon 1", "STARTTLS"} << "STARTTLS|1995|-"
+                                                        << "STLS:1995";
+        QTest::newRow("a stored default port follows; the pin stays with its server")
+            << QStringList{"buzon 2", "SSL/TLS"} << "SSL/TLS|995|-" << "SSL:995:pin";
+        QTest::newRow("changing the server drops the pin") << QStringList{"buzon 2", "servidor pop.otra.es"}
+                                                           << "STARTTLS|110|-" << "STLS:110";
+        QTest::newRow("a new mailbox after a pinned one has no pin") << QStringList{"buzon 2", "Nuevo"} << "SSL/TLS|995|-"
+                                                                     << "SSL:995";
+    }
+    void modoYPuerto()
+    {
+        QFETCH(QStringList, pasos);
+        QFETCH(QString, mostrado);
+        QFETCH(QString, aceptado);
+        solo();
+        for (const QString& paso : pasos) {
+            const QString valor = paso.section(u' ', 1);
+            if (paso == u"Nuevo") {
+                conf_->nuevo->click();
+                conf_->dBuzon->setEditText(QStringLiteral("Nuevo"));
+                conf_->dHost->setText(QStringLiteral("pop.nuevo.es"));
+                conf_->dusuario->setText(QStringLiteral("eva"));
+            } else if (paso.startsWith(u"puerto")) {
+                QTest::keyClick(conf_->dPuerto, Qt::Key_A, Qt::ControlModifier);
+                QTest::keyClicks(conf_->dPuerto, valor);
+            } else if (paso.startsWith(u"buzon")) {
+                conf_->dBuzon->setCurrentIndex(valor.toInt() - 1);
+                emit conf_->dBuzon->activated(valor.toInt() - 1);
+            } else if (paso.startsWith(u"servidor")) {
+                conf_->dHost->setText(valor);
+            } else {
+                conf_->dSeguridad->setCurrentText(paso);
+                QCOMPARE(conf_->dSeguridad->currentText(), paso);
+            }
+        }
+        QCOMPARE(QStringList({conf_->dSeguridad->currentText(), QString::number(conf_->dPuerto->value()),
+                              conf_->avisoSinCifrar->isHidden() ? "-" : "aviso"})
+                     .join(u'|'),
+                 mostrado);
+        const int pos = conf_->anadiendo() ? 3 : conf_->dBuzon->currentIndex() + 1;
+        conf_->BitBtn1->click();
+        QCOMPARE(aceptadas_.size(), 1);
+        QCOMPARE(conexionEnTexto(aceptadas_.first().conexion(pos)), aceptado);
+    }
+
+    // The new controls come after the ones the fingers know, in the order they are seen.
+    void tabuladorPorLaConexion()
+    {
+        solo();
+        conf_->cCheck->setFocus();
+        for (QWidget* siguiente : {static_cast<QWidget*>(conf_->dSeguridad), static_cast<QWidget*>(conf_->dPuerto),
+                                   static_cast<QWidget*>(conf_->comprobar), static_cast<QWidget*>(conf_->nuevo)}) {
+            pulsa(Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), siguiente);
+        }
+    }
+
+    // Whatever the 8-bit fields cannot hold is refused and said, never stored as a '?'.
+    void soloCaracteresDe8Bits_data()
+    {
+        QTest::addColumn<QString>("campo");
+        QTest::addColumn<bool>("pegado");
+        QTest::addColumn<QString>("escrito");
+        QTest::addColumn<QString>("queda");
+        QTest::addColumn<QString>("aviso"); // empty: none
+        const QString cabe = QStringLiteral(": solo caben las letras, cifras y signos de Europa occidental (Windows-1252).");
+        QTest::newRow("a Cyrillic letter in the server") << "dHost" << false << QStringLiteral("pop.ж.es")
+                                                         << QStringLiteral("pop..es")
+                                                         << QStringLiteral("El servidor no admite el carácter «ж»") + cabe;
+        QTest::newRow("an emoji pasted into the user: the paste is refused whole")
+            << "dusuario" << true << QStringLiteral("ana😀") << QString()
+            << QStringLiteral("El usuario no admite el carácter «😀»") + cabe;
+        QTest::newRow("a Greek letter in the password is not shown") << "dclave" << false << QStringLiteral("clave€Ω")
+                                                                     << QStringLiteral("clave€")
+                                                                     << "La clave no admite uno de los caracteres escritos"
+                                                                            + cabe;
+        QTest::newRow("a Polish letter in a new mailbox's name") << "dBuzon" << false << QStringLiteral("Łeba")
+                                                                 << QStringLiteral("eba")
+                                                                 << QStringLiteral("El nombre del buzón no admite el "
+                                                                                   "carácter «Ł»") + cabe;
+        QTest::newRow("Western letters, the euro and œ are taken")
+            << "dHost" << false << QStringLiteral("señal€œ.es") << QStringLiteral("señal€œ.es") << QString();
+        QTest::newRow("and pasted as well") << "dusuario" << true << QStringLiteral("ñoño@señal.es")
+                                            << QStringLiteral("ñoño@señal.es") << QString();
+    }
+    void soloCaracteresDe8Bits()
+    {
+        QFETCH(QString, campo);
+        QFETCH(bool, pegado);
+        QFETCH(QString, escrito);
+        QFETCH(QString, queda);
+        QFETCH(QString, aviso);
+        solo();
+        conf_->nuevo->click();
+        QLineEdit* const e = campo == u"dBuzon" ? conf_->dBuzon->lineEdit()
+            : campo == u"dHost"                 ? conf_->dHost
+            : campo == u"dusuario"              ? conf_->dusuario
+                                                : conf_->dclave;
+        e->setFocus();
+        if (pegado) {
+            QApplication::clipboard()->setText(escrito);
+            QTest::keyClick(e, Qt::Key_V, Qt::ControlModifier);
+        } else {
+            // Character by character, as a keyboard of any language sends them.
+            for (qsizetype i = 0; i < escrito.size(); ++i) {
+                const qsizetype largo = escrito.at(i).isHighSurrogate() ? 2 : 1;
+                QKeyEvent tecla(QEvent::KeyPress, 0, Qt::NoModifier, escrito.mid(i, largo));
+                QApplication::sendEvent(e, &tecla);
+                i += largo - 1;
+            }
+        }
+        QCOMPARE(e->text(), queda);
+        QCoreApplication::processEvents();
+        QCOMPARE(advertencias_, aviso.isEmpty() ? QStringList() : QStringList{aviso});
+    }
+
+    // "Comprobar" with the mailbox in the fields, against Dovecot: a certificate is offered
+    // only when its authority is its one fault, and trusted only on a yes.
+    void comprobar_data()
+    {
+        QTest::addColumn<int>("certificado");
+        QTest::addColumn<QString>("modo");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("clave");
+        QTest::addColumn<bool>("confia");
+        QTest::addColumn<bool>("pregunta");
+        QTest::addColumn<QString>("caja"); // "informa: …" or "advierte: …"
+        QTest::addColumn<bool>("fijado");
+        const auto sinSeguridad = [](const char* host, const char* motivo) {
+            return QStringLiteral("advierte: Casa: no hay conexión segura con %1: %2.").arg(host, motivo);
+        };
+        QTest::newRow("self-signed, trusted: pinned, then counted")
+            << +Tipo::Autofirmado << "SSL/TLS" << "localhost" << "secreta" << true << true << "informa: 2 mensajes" << true;
+        QTest::newRow("self-signed over STARTTLS, not trusted: nothing more")
+            << +Tipo::Autofirmado << "STARTTLS" << "localhost" << "secreta" << false << true << QString() << false;
+        QTest::newRow("trusted, then a wrong password")
+            << +Tipo::Autofirmado << "SSL/TLS" << "localhost" << "mala" << true << true
+            << "advierte: Casa: Clave incorrecta " << true;
+        QTest::newRow("self-signed for another name: no question")
+            << +Tipo::Autofirmado << "SSL/TLS" << "127.0.0.1" << "secreta" << true << false
+            << sinSeguridad("127.0.0.1", "el certificado es de otro servidor") << false;
+        QTest::newRow("valid, over STARTTLS") << +Tipo::Valido << "STARTTLS" << "localhost" << "secreta" << true << false
+                                              << "informa: 2 mensajes" << false;
+    }
+    void comprobar()
+    {
+        QFETCH(int, certificado);
+        QFETCH(QString, modo);
+        QFETCH(QString, host);
+        QFETCH(QString, clave);
+        QFETCH(bool, confia);
+        QFETCH(bool, pregunta);
+        QFETCH(QString, caja);
+        QFETCH(bool, fijado);
+        const ServidorDovecot* s = dovecot(Tipo(certificado));
+        QVERIFY(s);
+        solo();
+        confia_ = confia;
+        escribeBuzon(QStringLiteral("Casa"), host, QStringLiteral("ana"), clave, modo,
+                     modo == u"SSL/TLS" ? s->puertoTLS() : s->puerto());
+        conf_->comprobar->click();
+        QCOMPARE(preguntas_.size(), pregunta ? 1 : 0);
+        const QByteArray huella = certificados_.huella(Tipo(certificado));
+        if (pregunta) {
+            QVERIFY2(preguntas_.first().startsWith(QStringLiteral("Casa: no hay conexión segura con localhost: el "
+                                                                  "certificado es autofirmado")),
+                     qPrintable(preguntas_.first()));
+            QVERIFY(preguntas_.first().remove(u':').remove(u'\n').contains(QString::fromLatin1(huella)));
+        }
+        QStringList cajas;
+        for (const QString& t : informes_)
+            cajas << "informa: " + t;
+        for (const QString& t : advertencias_)
+            cajas << "advierte: " + t;
+        QCOMPARE(cajas, caja.isEmpty() ? QStringList() : QStringList{caja});
+        QCOMPARE(conf_->conexionEditada().huella, fijado ? huella : QByteArray());
+        QVERIFY(conf_->PageControl1->isEnabled());
+    }
+
+    // Trusted while setting up and saved with the mailbox; from then on another
+    // certificate is refused, by the test and by the program's check, without a question.
+    void certificadoFijadoYCambiado()
+    {
+        const ServidorDovecot* propio = dovecot(Tipo::Autofirmado);
+        const ServidorDovecot* otro = dovecot(Tipo::Valido);
+        QVERIFY(propio && otro);
+        abre();
+        pirel_->chequeo->espera = 10;
+        confia_ = true;
+        escribeBuzon(QStringLiteral("Casa"), QStringLiteral("localhost"), QStringLiteral("ana"),
+                     QStringLiteral("secreta"), QStringLiteral("SSL/TLS"), propio->puertoTLS());
+        conf_->comprobar->click();
+        QCOMPARE(informes_, QStringList{"2 mensajes"});
+        conf_->nuevo->click();
+        conf_->BitBtn1->click();
+        QTRY_VERIFY(!conf_);
+        QCOMPARE(pirel_->TrayIcon1.ToolTip(), QStringLiteral("2 Mensajes"));
+        const QByteArray huella = certificados_.huella(Tipo::Autofirmado);
+        QVERIFY2(guardado().contains("\"Seguridad1\"=\"SSL\"\n\"Puerto1\"=\"" + QByteArray::number(propio->puertoTLS())
+                                     + "\"\n\"Huella1\"=\"" + huella + "\"\n"),
+                 guardado().constData());
+
+        pirel_->ConfiguracionClick();
+        conf_ = pirel_->configuracion();
+        QVERIFY(conf_);
+        graba();
+        QCOMPARE(conf_->conexionEditada().huella, huella);
+        conf_->dPuerto->setValue(otro->puertoTLS());
+        conf_->comprobar->click();
+        const QString rechazo = QStringLiteral(
+            "Casa: no hay conexión segura con localhost: el certificado no es el que se aceptó para este buzón.");
+        QCOMPARE(advertencias_, QStringList{rechazo});
+        QVERIFY(preguntas_.isEmpty());
+        cajas_.vistas.clear();
+        conf_->BitBtn1->click();
+        QTRY_VERIFY(!conf_);
+        QCOMPARE(cajas_.vistas, QStringList{"error: " + rechazo});
+        QCOMPARE(pirel_->TrayIcon1.ToolTip(), QStringLiteral("Error en Conexion"));
+        QVERIFY(guardado().contains("\"Huella1\"=\"" + huella + "\"\n"));
     }
 
     void aceptarSoloTrasAnadir()

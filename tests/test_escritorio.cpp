@@ -179,6 +179,11 @@ private slots:
         teclea({"type", "--delay", "20", "ana"});
         teclea({"key", "Tab"});
         teclea({"type", "--delay", "20", "clave"});
+        QTest::qWait(300);
+        captura(dialogo, QStringLiteral("dialogo-buzon-nuevo.png"));
+        // The scripted server speaks plain POP3: past "Chequear" to the security, "Ninguna",
+        // and back to the password, where Ctrl+Tab changes pages (a list keeps it).
+        teclea({"key", "Tab", "Tab", "n", "shift+Tab", "shift+Tab"});
         teclea({"key", "alt+d"});
         QTest::qWait(300);
         captura(dialogo, QStringLiteral("dialogo-configuracion.png"));
@@ -192,7 +197,9 @@ private slots:
         QFile registro(carpeta + QStringLiteral("/Ludaren/registro.reg"));
         QVERIFY(registro.open(QIODevice::ReadOnly));
         const QByteArray escrito = registro.readAll();
-        QVERIFY2(escrito.contains("\"Buzon1\"=\"Casa\"") && escrito.contains("\"usuario1\"=\"ana\""), escrito.constData());
+        QVERIFY2(escrito.contains("\"Buzon1\"=\"Casa\"") && escrito.contains("\"usuario1\"=\"ana\"")
+                     && escrito.contains("\"Seguridad1\"=\"Ninguna\"\n\"Puerto1\"=\"110\""),
+                 escrito.constData());
         QVERIFY(QFile::exists(carpeta + QStringLiteral("/autostart/ludaren-electronico.desktop")));
         programa.terminate();
         QVERIFY(programa.waitForFinished(5000));

@@ -1,6 +1,7 @@
 #include "conf.h"
 
 #include "ansi.h"
+#include "comprobacion.h"
 #include "error_almacen.h"
 #include "orden.h"
 #include "recursos.h"
@@ -17,11 +18,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QValidator>
 #include <QVBoxLayout>
 
 namespace pirel {
@@ -56,6 +59,62 @@ QPushButton* botonCarpeta()
 QString texto(const QByteArray& b) { return ansi::aTexto(b); }
 QByteArray bytes(const QString& t) { return ansi::deTexto(t); }
 
+// The modes in the selector's order.
+struct Modo {
+    Seguridad seguridad;
+    const char* rotulo;
+};
+constexpr Modo kModos[] = {{Seguridad::SSL, "SSL/TLS"}, {Seguridad::STLS, "STARTTLS"}, {Seguridad::Ninguna, "Ninguna"}};
+// A new mailbox is secure from the first byte.
+const Conexion kConexionNueva{Seguridad::SSL, PuertoPorDefecto(Seguridad::SSL), {}};
+
+// Where the text first holds a character that Windows-1252 has not, or -1.
+qsizetype noCabe(const QString& t)
+{
+    for (qsizetype i = 0; i < t.size(); ++i) {
+        const qsizetype largo = t.at(i).isHighSurrogate() && i + 1 < t.size() ? 2 : 1;
+        if (texto(bytes(t.mid(i, largo))) != t.mid(i, largo))
+            return i;
+        i += largo - 1;
+    }
+    return -1;
+}
+
+// Refuses an edit that would bring a character the stored 8-bit texts cannot hold,
+// rather than let it become a '?'. The refusal is told once the key has been handled.
+class Latino final : public QValidator {
+public:
+    Latino(QObject* padre, std::function<void(const QString&)> rechazo)
+        : QValidator(padre)
+        , rechazo_(std::move(rechazo))
+    {
+    }
+    State validate(QString& t, int&) const override
+    {
+        const qsizetype i = noCabe(t);
+        if (i < 0)
+            return Acceptable;
+        const QString caracter = t.mid(i, t.at(i).isHighSurrogate() ? 2 : 1);
+        QMetaObject::invokeMethod(parent(), [r = rechazo_, caracter] { r(caracter); }, Qt::QueuedConnection);
+        return Invalid;
+    }
+
+private:
+    std::function<void(const QString&)> rechazo_;
+};
+
+const QString kSoloLatino =
+    QStringLiteral("solo caben las letras, cifras y signos de Europa occidental (Windows-1252).");
+
+// Groups of two hex digits, sixteen to a line.
+QString huellaLegible(const QByteArray& huella)
+{
+    QString r;
+    for (qsizetype i = 0; i < huella.size(); i += 2)
+        r += QString::fromLatin1(huella.mid(i, 2)) + (i + 2 >= huella.size() ? "" : i % 32 == 30 ? "\n" : ":");
+    return r;
+}
+
 }
 
 void CargarCombo(const TBuzon& buzones, QComboBox* combo)
@@ -78,6 +137,20 @@ TConf::TConf(const TBuzon& buzones, const TOpciones& opciones)
         QMessageBox caja(QMessageBox::Warning, kTitulo, t, QMessageBox::Ok, this);
         caja.setTextFormat(Qt::PlainText);
         caja.exec();
+    };
+    informa = [this](const QString& t) {
+        QMessageBox caja(QMessageBox::Information, kTitulo, t, QMessageBox::Ok, this);
+        caja.setTextFormat(Qt::PlainText);
+        caja.exec();
+    };
+    pregunta = [this](const QString& t) {
+        QMessageBox caja(QMessageBox::Question, kTitulo, t, QMessageBox::NoButton, this);
+        caja.setTextFormat(Qt::PlainText);
+        QPushButton* si = caja.addButton(QStringLiteral("&Sí"), QMessageBox::YesRole);
+        // Trust is given on purpose: Enter and Esc say no.
+        caja.setDefaultButton(caja.addButton(QStringLiteral("&No"), QMessageBox::NoRole));
+        caja.exec();
+        return caja.clickedButton() == si;
     };
 
     PageControl1 = new QTabWidget;
@@ -142,21 +215,7 @@ QWidget* TConf::creaPaginaConfiguracion()
     fila->addWidget(eliminar);
     buzones->addLayout(fila);
 
-    GroupBox2 = new QGroupBox;
-    auto* datos = new QGridLayout(GroupBox2);
-    dHost = campo(40, 14);
-    dusuario = campo(20, 14);
-    dclave = campo(12, 14);
-    dclave->setEchoMode(QLineEdit::Password);
-    cCheck = new QCheckBox(QStringLiteral("Chequear"));
-    datos->addWidget(new QLabel(QStringLiteral("Servidor:")), 0, 0);
-    datos->addWidget(dHost, 0, 1, 1, 3);
-    datos->addWidget(cCheck, 0, 4);
-    datos->addWidget(new QLabel(QStringLiteral("Usuario:")), 1, 0);
-    datos->addWidget(dusuario, 1, 1);
-    datos->addWidget(new QLabel(QStringLiteral("Clave:")), 1, 2);
-    datos->addWidget(dclave, 1, 3, 1, 2);
-    buzones->addWidget(GroupBox2);
+    buzones->addWidget(creaCamposBuzon());
     columna->addWidget(GroupBox1);
 
     auto* GroupBox4 = new QGroupBox(QStringLiteral(" Opciones "));
@@ -223,12 +282,74 @@ QWidget* TConf::creaPaginaConfiguracion()
     connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
     connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
 
-    QWidget* const orden[] = {dBuzon, dHost, dusuario, dclave, cCheck, nuevo, eliminar, AnimaSobre, CheckBox1,
-                                    dfrecuencia, CheckBox3, gcorreo, BitBtn3, ReWav, CheckBox2, Edit1, BitBtn4,
-                                    BitBtn1, BitBtn2};
+    QWidget* const orden[] = {dBuzon, dHost, dusuario, dclave, cCheck, dSeguridad, dPuerto, comprobar, nuevo,
+                              eliminar, AnimaSobre, CheckBox1, dfrecuencia, CheckBox3, gcorreo, BitBtn3, ReWav,
+                              CheckBox2, Edit1, BitBtn4, BitBtn1, BitBtn2};
     for (std::size_t i = 0; i + 1 < std::size(orden); ++i)
         setTabOrder(orden[i], orden[i + 1]);
     return pagina;
+}
+
+// The fields of one mailbox: what the user types, then how the server is reached, with
+// the test beside it.
+QWidget* TConf::creaCamposBuzon()
+{
+    GroupBox2 = new QGroupBox;
+    auto* datos = new QGridLayout(GroupBox2);
+    dHost = campo(TBuzon::kHost, 14);
+    dusuario = campo(TBuzon::kUsuario, 14);
+    dclave = campo(TBuzon::kClave, 14);
+    dclave->setEchoMode(QLineEdit::Password);
+    const auto rechaza = [this](const QString& quien) {
+        return [this, quien](const QString& caracter) { advierte(quien.arg(caracter) + kSoloLatino); };
+    };
+    dHost->setValidator(new Latino(this, rechaza(QStringLiteral("El servidor no admite el carácter «%1»: "))));
+    dusuario->setValidator(new Latino(this, rechaza(QStringLiteral("El usuario no admite el carácter «%1»: "))));
+    // The password's own character is not repeated on the screen.
+    dclave->setValidator(new Latino(this, rechaza(QStringLiteral("La clave no admite uno de los caracteres escritos: "))));
+    cCheck = new QCheckBox(QStringLiteral("Chequear"));
+    dSeguridad = new QComboBox;
+    for (const Modo& m : kModos)
+        dSeguridad->addItem(QLatin1String(m.rotulo));
+    ayuda(dSeguridad, 14);
+    dPuerto = new QSpinBox;
+    dPuerto->setRange(1, 65535);
+    dPuerto->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    ayuda(dPuerto, 14);
+    comprobar = new QPushButton(QStringLiteral("Com&probar"));
+    ayuda(comprobar, 14);
+    avisoSinCifrar = new QLabel(QStringLiteral("Sin cifrar, la clave viaja por la red y cualquiera puede leerla."));
+    avisoSinCifrar->setTextFormat(Qt::PlainText);
+    QPalette rojo = avisoSinCifrar->palette();
+    rojo.setColor(QPalette::WindowText, QColor(0x99, 0, 0));
+    avisoSinCifrar->setPalette(rojo);
+    // The fields stay where they are whether or not the warning shows.
+    QSizePolicy sitio = avisoSinCifrar->sizePolicy();
+    sitio.setRetainSizeWhenHidden(true);
+    avisoSinCifrar->setSizePolicy(sitio);
+
+    datos->addWidget(new QLabel(QStringLiteral("Servidor:")), 0, 0);
+    datos->addWidget(dHost, 0, 1, 1, 3);
+    datos->addWidget(cCheck, 0, 4);
+    datos->addWidget(new QLabel(QStringLiteral("Usuario:")), 1, 0);
+    datos->addWidget(dusuario, 1, 1);
+    datos->addWidget(new QLabel(QStringLiteral("Clave:")), 1, 2);
+    datos->addWidget(dclave, 1, 3, 1, 2);
+    datos->addWidget(new QLabel(QStringLiteral("Seguridad:")), 2, 0);
+    datos->addWidget(dSeguridad, 2, 1);
+    datos->addWidget(new QLabel(QStringLiteral("Puerto:")), 2, 2);
+    datos->addWidget(dPuerto, 2, 3);
+    datos->addWidget(comprobar, 2, 4);
+    datos->addWidget(avisoSinCifrar, 3, 0, 1, 5);
+
+    connect(dSeguridad, &QComboBox::currentIndexChanged, this, [this] { dSeguridadChange(); });
+    connect(dPuerto, &QSpinBox::valueChanged, this, [this] { puertoTecleado_ = true; });
+    connect(dHost, &QLineEdit::textChanged, this, [this](const QString& host) {
+        if (host != hostDeHuella_)
+            huella_.clear();
+    });
+    connect(comprobar, &QPushButton::clicked, this, [this] { comprobarClick(); });
+    return GroupBox2;
 }
 
 QWidget* TConf::creaPaginaInformacion()
@@ -315,6 +436,50 @@ void TConf::visualizar(int pos)
     dusuario->setText(texto(buzonesEdicion.usuario(pos)));
     dclave->setText(texto(buzonesEdicion.clave(pos)));
     cCheck->setChecked(buzonesEdicion.chequear(pos));
+    muestraConexion(pos >= 1 && pos <= buzonesEdicion.numBuzones() ? buzonesEdicion.conexion(pos) : kConexionNueva);
+}
+
+void TConf::muestraConexion(const Conexion& c)
+{
+    {
+        const QSignalBlocker bloqueo(dSeguridad);
+        for (int k = 0; k < int(std::size(kModos)); ++k)
+            if (kModos[k].seguridad == c.seguridad)
+                dSeguridad->setCurrentIndex(k);
+    }
+    modoMostrado_ = c.seguridad;
+    avisoSinCifrar->setVisible(c.seguridad == Seguridad::Ninguna);
+    fijaPuerto(c.puerto);
+    puertoTecleado_ = false;
+    hostDeHuella_ = dHost->text();
+    huella_ = c.huella;
+}
+
+void TConf::fijaPuerto(int puerto)
+{
+    const QSignalBlocker bloqueo(dPuerto);
+    dPuerto->setValue(puerto);
+}
+
+Seguridad TConf::modoElegido() const
+{
+    const int k = dSeguridad->currentIndex();
+    return k >= 0 && k < int(std::size(kModos)) ? kModos[k].seguridad : Seguridad::SSL;
+}
+
+Conexion TConf::conexionEditada() const
+{
+    return {modoElegido(), dPuerto->value(), dHost->text() == hostDeHuella_ ? huella_ : QByteArray()};
+}
+
+void TConf::dSeguridadChange()
+{
+    const Seguridad modo = modoElegido();
+    // The port follows the mode, unless the user chose one of his own.
+    if (!puertoTecleado_ && dPuerto->value() == PuertoPorDefecto(modoMostrado_))
+        fijaPuerto(PuertoPorDefecto(modo));
+    modoMostrado_ = modo;
+    avisoSinCifrar->setVisible(modo == Seguridad::Ninguna);
 }
 
 bool TConf::anadiendo() const
@@ -332,6 +497,10 @@ void TConf::editaNombre()
     QLineEdit* nombre = dBuzon->lineEdit();
     disconnect(nombre, &QLineEdit::returnPressed, dBuzon, nullptr);
     disconnect(nombre, &QLineEdit::editingFinished, dBuzon, nullptr);
+    nombre->setMaxLength(TBuzon::kNombre);
+    dBuzon->setValidator(new Latino(nombre, [this](const QString& caracter) {
+        advierte(QStringLiteral("El nombre del buzón no admite el carácter «%1»: ").arg(caracter) + kSoloLatino);
+    }));
     dBuzon->setCurrentIndex(-1);
     dBuzon->setEditText(QString());
 }
@@ -342,6 +511,7 @@ void TConf::vaciaCampos()
     dusuario->clear();
     dclave->clear();
     cCheck->setChecked(true);
+    muestraConexion(kConexionNueva);
 }
 
 void TConf::CheckBox2Click()
@@ -427,7 +597,7 @@ void TConf::nuevoClick()
     dBuzon->setEditable(false);
     if (existente == 0) {
         buzonesEdicion.agregar(bytes(nombre), bytes(dHost->text()), bytes(dusuario->text()), bytes(dclave->text()),
-                               cCheck->isChecked());
+                               cCheck->isChecked(), conexionEditada());
         dBuzon->addItem(texto(buzonesEdicion.nombre(buzonesEdicion.numBuzones())));
         dBuzon->setCurrentIndex(dBuzon->count() - 1);
         if (buzonesEdicion.numBuzones() >= kMaxBuzones)
@@ -464,7 +634,55 @@ void TConf::GroupBox2Exit()
     if (anadiendo() || dBuzon->currentText().isEmpty() || p < 0 || dHost->text().isEmpty() || dusuario->text().isEmpty())
         return;
     buzonesEdicion.modificar(p + 1, bytes(dBuzon->currentText()), bytes(dHost->text()), bytes(dusuario->text()),
-                             bytes(dclave->text()), cCheck->isChecked());
+                             bytes(dclave->text()), cCheck->isChecked(), conexionEditada());
+}
+
+void TConf::comprobarClick()
+{
+    if (comprobando_)
+        return;
+    if (dHost->text().isEmpty() || dusuario->text().isEmpty()) {
+        advierte(QStringLiteral("Escriba el servidor y el usuario del buzón antes de comprobarlo."));
+        return;
+    }
+    const QByteArray nombre = bytes(dBuzon->currentText().isEmpty() ? dHost->text() : dBuzon->currentText());
+    const QByteArray host = bytes(dHost->text()), usuario = bytes(dusuario->text()), clave = bytes(dclave->text());
+    Conexion conexion = conexionEditada();
+    const QPointer<TConf> yo(this);
+    // The test waits in the event loop: nothing in the dialog may change meanwhile.
+    const auto prueba = [&] {
+        comprobando_ = true;
+        PageControl1->setEnabled(false);
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const Comprobacion c = CompruebaBuzon(nombre, host, usuario, clave, conexion, esperaComprobacion);
+        QApplication::restoreOverrideCursor();
+        if (yo) {
+            comprobando_ = false;
+            PageControl1->setEnabled(true);
+            comprobar->setFocus();
+        }
+        return c;
+    };
+    Comprobacion c = prueba();
+    if (!yo || cerrado_)
+        return;
+    if (!c.correcta && !c.huella.isEmpty()) {
+        if (!pregunta(c.fallo + QStringLiteral("\n\nHuella SHA-256 del certificado:\n") + huellaLegible(c.huella)
+                      + QStringLiteral("\n\n¿Confía en este certificado para este buzón? Hágalo solo si la huella "
+                                       "es la que da su proveedor.")))
+            return;
+        huella_ = c.huella;
+        hostDeHuella_ = dHost->text();
+        conexion.huella = c.huella;
+        GroupBox2Exit();
+        c = prueba();
+        if (!yo || cerrado_)
+            return;
+    }
+    if (c.correcta)
+        informa(QStringLiteral("%1 mensajes").arg(c.cuenta));
+    else
+        advierte(c.fallo);
 }
 
 Aceptacion TConf::aceptacion() const
@@ -483,11 +701,14 @@ Aceptacion TConf::aceptacion() const
     const QString nombre = dBuzon->currentText(), host = dHost->text(), usuario = dusuario->text();
     const QByteArray clave = bytes(dclave->text());
     const bool chequear = cCheck->isChecked();
+    const Conexion conexion = conexionEditada();
     if (anadiendo() && !nombre.isEmpty() && !host.isEmpty() && !usuario.isEmpty())
-        a.pendiente = [=](TBuzon& copia) { copia.agregar(bytes(nombre), bytes(host), bytes(usuario), clave, chequear); };
+        a.pendiente = [=](TBuzon& copia) {
+            copia.agregar(bytes(nombre), bytes(host), bytes(usuario), clave, chequear, conexion);
+        };
     else if (!anadiendo() && !host.isEmpty() && p >= 0 && !usuario.isEmpty())
         a.pendiente = [=](TBuzon& copia) {
-            copia.modificar(p + 1, bytes(nombre), bytes(host), bytes(usuario), clave, chequear);
+            copia.modificar(p + 1, bytes(nombre), bytes(host), bytes(usuario), clave, chequear, conexion);
         };
     return a;
 }

@@ -57,6 +57,12 @@ public:
     QGroupBox* GroupBox2;
     QLineEdit *dHost, *dusuario, *dclave;
     QCheckBox* cCheck;
+    // How the mailbox is reached: "SSL/TLS", "STARTTLS" or "Ninguna", and on which port.
+    QComboBox* dSeguridad;
+    QSpinBox* dPuerto;
+    // Shown while the mode is "Ninguna".
+    QLabel* avisoSinCifrar;
+    QPushButton* comprobar;
     QPushButton *nuevo, *eliminar;
     QCheckBox *AnimaSobre, *CheckBox1;
     QSpinBox* dfrecuencia;
@@ -73,6 +79,11 @@ public:
     // The file picker and the warning box, replaceable where no one can click.
     std::function<QString(const QString& titulo, const QString& filtro, const QString& inicial)> eligeFichero;
     std::function<void(const QString& texto)> advierte;
+    // The outcome of a good test, and the question whether to trust a certificate.
+    std::function<void(const QString& texto)> informa;
+    std::function<bool(const QString& texto)> pregunta;
+    // Seconds the test of a mailbox waits for each step.
+    int esperaComprobacion = 60;
 
     void CheckBox2Click();
     void ReWavClick();
@@ -83,14 +94,19 @@ public:
     void nuevoClick();
     void eliminarClick();
     void GroupBox2Exit();
+    void dSeguridadChange();
+    void comprobarClick();
     void BitBtn1Click();
     void BitBtn2Click();
     void Button1Click();
     void FormClose();
 
     bool anadiendo() const;
-    // Shows mailbox `pos` of the working copy in the fields.
+    // Shows mailbox `pos` of the working copy in the fields; past the last one, the
+    // fields of a new mailbox.
     void visualizar(int pos);
+    // The mode, the port and the pin of the mailbox in the fields.
+    Conexion conexionEditada() const;
 
 protected:
     void closeEvent(QCloseEvent* evento) override;
@@ -102,12 +118,24 @@ private:
     QWidget* creaPaginaInformacion();
     void editaNombre();
     void vaciaCampos();
+    void muestraConexion(const Conexion& conexion);
+    void fijaPuerto(int puerto);
+    Seguridad modoElegido() const;
+    QWidget* creaCamposBuzon();
     Aceptacion aceptacion() const;
     void termina(bool aceptado);
 
     QString errorAlCrear_;
     bool cerrado_ = false;
     QMetaObject::Connection foco_;
+    // The mode the port last followed, and whether the user has set the port since the
+    // mailbox was shown.
+    Seguridad modoMostrado_ = Seguridad::SSL;
+    bool puertoTecleado_ = false;
+    // The certificate trusted for the server in the fields; a change of server drops it.
+    QByteArray huella_;
+    QString hostDeHuella_;
+    bool comprobando_ = false;
 };
 
 }
