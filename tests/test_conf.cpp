@@ -657,6 +657,19 @@ private slots:
         respuesta.clear();
         conf_->BitBtn3->click();
         QCOMPARE(conf_->gcorreo->text(), QStringLiteral("\"/opt/Mis programas/correo\""));
+        // A path the stored 8-bit text cannot hold is refused, never kept with '?' in it.
+        for (const QString& raro : {QStringLiteral("/opt/Программы/correo"), QStringLiteral("/opt/") + QString(260, u'x')}) {
+            respuesta = raro;
+            conf_->BitBtn3->click();
+            QCOMPARE(conf_->gcorreo->text(), QStringLiteral("\"/opt/Mis programas/correo\""));
+        }
+        QCOMPARE(advertencias_.size(), 4);
+        QVERIFY(advertencias_.last().startsWith(u"No se puede guardar la ruta de ese programa"));
+        respuesta = QStringLiteral("/usr/share/sounds/Звук.wav");
+        conf_->ReWav->setChecked(true);
+        conf_->BitBtn4->click();
+        QVERIFY(conf_->Edit1->text() != respuesta);
+        QCOMPARE(advertencias_.size(), 5);
         conf_->CheckBox3->setChecked(false);
         QVERIFY(conf_->gcorreo->text().isEmpty());
         QVERIFY(!conf_->gcorreo->isEnabled() && !conf_->BitBtn3->isEnabled());

@@ -105,6 +105,8 @@ private:
 
 const QString kSoloLatino =
     QStringLiteral("solo caben las letras, cifras y signos de Europa occidental (Windows-1252).");
+const QString kRutaNoCabe =
+    QStringLiteral("caben 255 caracteres, solo letras, cifras y signos de Europa occidental (Windows-1252).");
 
 // Groups of two hex digits, sixteen to a line.
 QString huellaLegible(const QByteArray& huella)
@@ -227,6 +229,9 @@ QWidget* TConf::creaPaginaConfiguracion()
     ayuda(dfrecuencia, 14);
     CheckBox3 = new QCheckBox(QStringLiteral("Permitir abrir correo con el programa:"));
     gcorreo = campo(255, 14);
+    gcorreo->setValidator(new Latino(this, [this](const QString& caracter) {
+        advierte(QStringLiteral("El programa de correo no admite el carácter «%1»: ").arg(caracter) + kSoloLatino);
+    }));
     BitBtn3 = botonCarpeta();
     auto* Label5 = new QLabel(QStringLiteral("Frecuencia de Comprobación de Correo:"));
     Label5->setBuddy(dfrecuencia);
@@ -245,6 +250,9 @@ QWidget* TConf::creaPaginaConfiguracion()
     ReWav = new QCheckBox(QStringLiteral("Reproducir .wav"));
     CheckBox2 = new QCheckBox(QStringLiteral("Avisar con Beep"));
     Edit1 = campo(255, 14);
+    Edit1->setValidator(new Latino(this, [this](const QString& caracter) {
+        advierte(QStringLiteral("El fichero de sonido no admite el carácter «%1»: ").arg(caracter) + kSoloLatino);
+    }));
     BitBtn4 = botonCarpeta();
     sonido->addWidget(ReWav, 0, 0);
     sonido->addWidget(CheckBox2, 0, 1);
@@ -552,15 +560,21 @@ void TConf::BitBtn3Click()
         || QFileInfo(elegido).canonicalFilePath() == QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
     if (propio)
         advierte(QStringLiteral("Pirel no es un programa gestor de correo... todavia. :)"));
+    else if (const QString orden = ComillasOrden(elegido); noCabe(orden) >= 0 || orden.size() > gcorreo->maxLength())
+        advierte(QStringLiteral("No se puede guardar la ruta de ese programa: ") + kRutaNoCabe);
     else
-        gcorreo->setText(ComillasOrden(elegido));
+        gcorreo->setText(orden);
 }
 
 void TConf::BitBtn4Click()
 {
     const QString elegido = eligeFichero(QStringLiteral("Seleccione el fichero de sonido a reproducir"),
                                          QStringLiteral("Sonido (*.wav)"), Edit1->text());
-    if (!elegido.isEmpty())
+    if (elegido.isEmpty())
+        return;
+    if (noCabe(elegido) >= 0 || elegido.size() > Edit1->maxLength())
+        advierte(QStringLiteral("No se puede guardar la ruta de ese fichero: ") + kRutaNoCabe);
+    else
         Edit1->setText(elegido);
 }
 
