@@ -133,6 +133,8 @@ private slots:
         QTest::newRow("Qt SVG, named once though it also holds the plugins") << "libqt6svg6" << true;
         QTest::newRow("libcanberra") << "libcanberra0" << true;
         QTest::newRow("OpenSSL") << "libssl3" << true;
+        QTest::newRow("Qt D-Bus, the desktop's services") << "libqt6dbus6" << true;
+        QTest::newRow("Qt network state") << "libqt6network6" << true;
         QTest::newRow("sound theme, loaded at run time") << "sound-theme-freedesktop" << false;
     }
 
