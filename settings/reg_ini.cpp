@@ -117,6 +117,32 @@ QString TRegMaquina::ReadString(const QString& Section, const QString& Ident, co
     return programa.value_or(Default);
 }
 
+namespace {
+
+// A string value of a desktop entry with the file's escapes.
+QString EscapaCadena(const QString& texto)
+{
+    QString r;
+    for (qsizetype i = 0; i < texto.size(); ++i) {
+        const QChar c = texto.at(i);
+        if (c == u'\\')
+            r += QStringLiteral("\\\\");
+        else if (c == u'\n')
+            r += QStringLiteral("\\n");
+        else if (c == u'\t')
+            r += QStringLiteral("\\t");
+        else if (c == u'\r')
+            r += QStringLiteral("\\r");
+        else if (c == u' ' && i == 0)
+            r += QStringLiteral("\\s");
+        else
+            r += c;
+    }
+    return r;
+}
+
+}
+
 void TRegMaquina::WriteString(const QString& Section, const QString& Ident, const QString& Value)
 {
     if (!esLaEntrada(une(ruta_, Section), Ident))
@@ -126,10 +152,13 @@ void TRegMaquina::WriteString(const QString& Section, const QString& Ident, cons
                                            "Name=Ludaren Electrónico\n"
                                            "Comment=Avisa cuando llega correo nuevo\n"
                                            "Exec=%1\n"
+                                           // A program removed since (an uninstalled package)
+                                           // makes the desktop skip the entry instead of failing.
+                                           "TryExec=%2\n"
                                            "Icon=ludaren-electronico\n"
                                            "Terminal=false\n"
                                            "X-GNOME-Autostart-enabled=true\n")
-                                .arg(ComillasExec(Value));
+                                .arg(ComillasExec(Value), EscapaCadena(Value));
     try {
         if (!QDir().mkpath(QFileInfo(fichero_).absolutePath()))
             throw ErrorEscritura(QString());

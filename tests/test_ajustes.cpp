@@ -563,7 +563,7 @@ private slots:
 "Numero"="2.0"
 
 )")));
-        QVERIFY(lee(autoarranque()).contains("\nExec=\"/usr/bin/pirel\"\n"));
+        QVERIFY(lee(autoarranque()).contains("\nExec=\"/usr/bin/pirel\"\nTryExec=/usr/bin/pirel\n"));
 
         // Autostart off removes the entry.
         e.ejecutarSiempre = false;
