@@ -175,6 +175,8 @@ void fuzzRespuestas(const std::uint8_t* datos, std::size_t tamano)
     chequeo.puerto = "110";
     // The fake never makes a call wait, so the time-out only bounds a reply that keeps coming.
     chequeo.espera = 1;
+    // One mailbox after another, on the socket that holds the fake.
+    chequeo.simultaneos = 1;
 
     chequeo.CheckMail();
 
