@@ -217,8 +217,15 @@ void ServidorGuion::sigue(int fd, int numero, const Guion& guion)
         case Guion::Paso::Pausa:
             std::this_thread::sleep_for(std::chrono::milliseconds(paso.ms));
             break;
-        case Guion::Paso::Cierra:
+        case Guion::Paso::Cierra: {
+            // The client reads the end whenever it next looks, never a reset that would race
+            // with it: what it still sends is taken, and recorded, until it hangs up too.
+            ::shutdown(fd, SHUT_WR);
+            QByteArray linea;
+            while (leeLinea(fd, &linea, 5000))
+                anota(linea);
             return;
+        }
         case Guion::Paso::Repite:
             for (qint64 k = 0; k < paso.veces; ++k)
                 if (!enviaSinBloquear(fd, paso.datos, 10000))

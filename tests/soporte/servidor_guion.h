@@ -29,6 +29,7 @@ public:
     Guion& C(const QByteArray& linea) { return agrega({Paso::Espera, linea}); }
     Guion& pausa(int ms) { return agrega({Paso::Pausa, {}, ms}); }
     Guion& goteo(const QByteArray& datos, int msPorByte) { return agrega({Paso::Goteo, datos, msPorByte}); }
+    // Hangs up: the client sees the end of the stream.
     Guion& cierra() { return agrega({Paso::Cierra, {}}); }
     // `trozo` sent `veces` times in a row. These sends never wait on a client that has
     // hung up or stopped reading: the step ends instead.
