@@ -159,23 +159,33 @@ Diario Conversacion::atiende()
     if (!lineasAnotadas_)
         reparto_.anota(orden_, 0);
 
-    // Out of step, any answer may have been another's: nothing of this session is kept.
-    if (datos_.soloCuenta || desfase_) {
-    } else if (sinUIDL_) {
-        diario_.recuerdo = CabecerasBuzon();
-    } else if (listaLeida_) {
-        CabecerasBuzon r;
-        for (qsizetype k = 1; k < ids_.size(); ++k) {
-            const QByteArray& id = ids_[k];
-            if (const auto nueva = nuevas_.constFind(id); !id.isEmpty() && nueva != nuevas_.constEnd())
-                r.insert(id, *nueva);
-            else if (const auto vieja = datos_.recuerdo.constFind(id); !id.isEmpty() && vieja != datos_.recuerdo.constEnd())
-                r.insert(id, *vieja);
-        }
-        diario_.recuerdo = r;
-    }
+    diario_.recuerdo = recuerdoFinal();
     diario_.tls = Sockets1.UltimoTLS();
     return std::move(diario_);
+}
+
+std::optional<CabecerasBuzon> Conversacion::recuerdoFinal() const
+{
+    // Out of step, any answer may have been another's: nothing of this session is kept.
+    if (datos_.soloCuenta || desfase_)
+        return std::nullopt;
+    if (sinUIDL_)
+        return CabecerasBuzon();
+    // A failure before a whole listing leaves what was known as it was.
+    if (!listaLeida_)
+        return std::nullopt;
+    // The messages listed, their headers read now or known from before; the rest are gone.
+    CabecerasBuzon r;
+    for (qsizetype k = 1; k < ids_.size(); ++k) {
+        const QByteArray& id = ids_[k];
+        if (id.isEmpty())
+            continue;
+        if (const auto nueva = nuevas_.constFind(id); nueva != nuevas_.constEnd())
+            r.insert(id, *nueva);
+        else if (const auto vieja = datos_.recuerdo.constFind(id); vieja != datos_.recuerdo.constEnd())
+            r.insert(id, *vieja);
+    }
+    return r;
 }
 
 bool Conversacion::conecta()

@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <deque>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -68,7 +69,8 @@ private:
 
 class Conversacion final : private AvisosSocket {
 public:
-    // Commands outstanding at once where the server takes them in a row.
+    // TOPs outstanding at once where the server takes commands in a row: enough to keep a
+    // slow link busy, few enough that a server is never sent a flood it must queue.
     static constexpr int kVentana = 32;
 
     // The socket's error event and its boxes belong to this session while it lives.
@@ -119,6 +121,7 @@ private:
     void pideTops(int desde);
     void recogeEnCadena(int cuenta);
 
+    [[nodiscard]] std::optional<CabecerasBuzon> recuerdoFinal() const;
     void anotaLinea(const Partes& partes);
     [[nodiscard]] bool conocido(int k) const;
     void recuerdaLista(const QByteArray& respuesta, int cuenta);
@@ -137,8 +140,11 @@ private:
     bool sesionAbierta_ = false;
     // While QUIT goes out and its answer is awaited.
     bool cerrando_ = false;
+    // From the connection until it is closed.
     bool abierta_ = false;
+    // The message being read, put on everything written down meanwhile.
     int etiqueta_ = 0;
+    // The reparto has this session's line count.
     bool lineasAnotadas_ = false;
 
     // Answers still to come for commands sent in a row, oldest first.
@@ -147,14 +153,17 @@ private:
     std::deque<int> pedidos_;
     int siguiente_ = 1;
     int cuentaEnCadena_ = 0;
-    // An answer in a row began with neither +OK nor -ERR: what came after may belong to
-    // another command, so none of it is remembered.
+    // An answer in a row began with neither +OK nor -ERR, or one never came: what was read
+    // may belong to another command, so none of it is remembered.
     bool desfase_ = false;
 
     // Unique ids by message number, once a listing came.
     QList<QByteArray> ids_;
+    // A whole listing came: the ids not in it are gone.
     bool listaLeida_ = false;
+    // The server keeps no ids: nothing is remembered for it.
     bool sinUIDL_ = false;
+    // Headers read in this session, by id.
     CabecerasBuzon nuevas_;
 };
 
