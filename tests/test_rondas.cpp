@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -342,6 +343,27 @@ private slots:
         TRANSCRIPCION_LIMPIA(primero);
         TRANSCRIPCION_LIMPIA(segundo);
         QCOMPARE(ciclo.p.cajas(), QStringList());
+    }
+
+    // The program quits while its sessions wait: each ends at once with its QUIT, and
+    // nothing more is shown.
+    void salidaDuranteUnCiclo()
+    {
+        ServidorGuion mudo({Guion().escucha()});
+        ServidorGuion lento({Guion().pausa(1000).escucha()});
+        Ciclo ciclo(0, 30);
+        buzon(ciclo, "Mudo", mudo.puerto());
+        buzon(ciclo, "Lento", lento.puerto());
+        QTimer::singleShot(300, [] { QCoreApplication::exit(0); });
+        const ResultadoChequeo r = ciclo.c.CheckMail();
+        // The quit is spent; later waits of this process must wait again.
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+        QVERIFY(r.hecho);
+        QVERIFY(!ciclo.c.chequeando());
+        QCOMPARE(ciclo.p.hechos, QStringList());
+        QVERIFY(mudo.termina() && lento.termina());
+        QCOMPARE(mudo.recibidas(), QStringList{"1: QUIT"});
     }
 
     // The second mailbox runs ahead of the first and fails on a TOP whose line the first
