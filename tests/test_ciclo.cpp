@@ -11,16 +11,6 @@ using pirel::prueba::Guion;
 using pirel::prueba::PresentacionGrabada;
 using pirel::prueba::ServidorGuion;
 
-namespace {
-
-#define TRANSCRIPCION_LIMPIA(servidor)                                                                                \
-    do {                                                                                                               \
-        QVERIFY2((servidor).termina(), "the server's script did not run to its end");                                  \
-        QCOMPARE((servidor).fallos(), QStringList());                                                                  \
-    } while (false)
-
-}
-
 Q_DECLARE_METATYPE(pirel::prueba::Guion)
 
 class TestCiclo : public QObject {

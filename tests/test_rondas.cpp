@@ -25,12 +25,6 @@ Q_DECLARE_METATYPE(pirel::prueba::Guion)
 
 namespace {
 
-#define TRANSCRIPCION_LIMPIA(servidor)                                                                                \
-    do {                                                                                                               \
-        QVERIFY2((servidor).termina(), "the server's script did not run to its end");                                  \
-        QCOMPARE((servidor).fallos(), QStringList());                                                                  \
-    } while (false)
-
 const QList<QByteArray> kEnCadena{"PIPELINING", "UIDL"};
 
 // A mailbox of its own port, so that each may have a server of its own.
