@@ -245,6 +245,10 @@ private slots:
         RecuerdoCabeceras otra;
         QVERIFY(otra.carga(fichero));
         QCOMPARE(otra.de("otro 110 z 0").value("c"), (Partes{"Tres", "Eva"}));
+        // A pipe in its place would keep the check waiting for a writer: it is not opened.
+        const QString tubo = dir.filePath(QStringLiteral("tubo"));
+        QCOMPARE(::mkfifo(QFile::encodeName(tubo).constData(), 0600), 0);
+        QVERIFY(!otra.carga(tubo));
     }
 
     // pirel-chequeo keeps the headers in its cache file between runs; a damaged file
