@@ -263,7 +263,11 @@ int EjecutaChequeo(const QStringList& argumentos, std::FILE* entrada, std::FILE*
     if (a->buzones.isEmpty())
         chequeo.puerto = a->puerto;
     chequeo.espera = a->espera;
+    // Headers seen by earlier runs; a file that cannot be read or written only costs TOPs.
+    const QString recuerdo = RecuerdoCabeceras::FicheroPorDefecto();
+    chequeo.recuerdo().carga(recuerdo);
     const ResultadoChequeo resultado = chequeo.CheckMail();
+    chequeo.recuerdo().guarda(recuerdo);
 
     for (int n = 1; n <= mensajes.numCabeceras(); ++n)
         escribe(salida, mensajes.cabecera(n));

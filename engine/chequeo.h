@@ -1,15 +1,21 @@
 #pragma once
 // One check cycle: a short POP3 conversation with every marked mailbox, the header
-// lines of every message, and the announcement at the end.
+// lines of every message, and the announcement at the end. The conversations run side by
+// side; what they found is shown in table order, as if they had run one after another.
 #include "anuncio.h"
 #include "buzon.h"
-#include "lector.h"
+#include "conversacion.h"
 #include "opciones.h"
 #include "presentacion.h"
+#include "recuerdo.h"
 #include "sockets.h"
 
 #include <QByteArray>
 #include <QList>
+
+#include <vector>
+
+class QEventLoop;
 
 namespace pirel {
 
@@ -30,9 +36,12 @@ struct ResultadoChequeo {
 
 class Chequeo {
 public:
-    // The socket's error event is taken over by this cycle.
+    // With one mailbox at a time the cycle talks through `sockets`, in the caller's thread;
+    // otherwise every mailbox has a socket and a thread of its own, and `sockets` only
+    // lends them its caption. Its error event is taken over by this cycle.
     Chequeo(TSockets& sockets, TBuzon& buzones, TMensaje& mensajes, const TOpciones& opciones,
             Presentacion& presentacion);
+    ~Chequeo();
     Chequeo(const Chequeo&) = delete;
     Chequeo& operator=(const Chequeo&) = delete;
 
@@ -41,55 +50,47 @@ public:
     int espera = 60;
     // Log-in and STAT alone, no TOP: the test of one mailbox being set up.
     bool soloCuenta = false;
+    // Connections open at once. Two mailboxes that name the same user on the same server
+    // and port are never checked at once: the second would find the maildrop locked.
+    int simultaneos = kMaxBuzones;
 
     ResultadoChequeo CheckMail();
     // The last cycle that ran.
     const ResultadoChequeo& ultimoResultado() const { return resultado_; }
+    // Ends the sessions under way with QUIT.
     void CierraSesion();
     // The program is ending: whatever session was open counts as closed.
     void terminaSesion() { chequeando_ = false; }
-    [[nodiscard]] bool ConsumeTiempoAgotado();
-    void Sockets1ErrorOccurred(TSockets* Sender, int Socket, int Error, const QByteArray& Msg);
 
     bool chequeando() const { return chequeando_; }
-    int ultimoError() const { return ultimoError_; }
-    int buzonActual() const { return buzonActual_; }
     const QByteArray& sello() const { return sello_; }
+    // The headers of earlier cycles, by mailbox and unique id.
+    RecuerdoCabeceras& recuerdo() { return recuerdo_; }
 
 private:
-    void atiendeBuzon(int i);
-    [[nodiscard]] bool conecta(int i);
-    void conversa(int i);
-    [[nodiscard]] bool cifra(int i);
-    [[nodiscard]] bool pasaASTLS(int i);
-    // The connection could not be made secure: told as an unreachable server is.
-    void fallaSeguridad(int i, const QString& motivo);
-    void recogeCabeceras(int i, int k);
-    [[nodiscard]] bool ordena(const QByteArray& orden, QByteArray* linea);
-    [[nodiscard]] bool roto() const { return tiempoAgotado_ || ultimoError_ != 0; }
-    void vigilaPlazo();
+    struct Trabajo;
 
-    QByteArray noResponde(int i) const;
+    [[nodiscard]] DatosBuzon datos(int i) const;
+    [[nodiscard]] QByteArray identidad(const DatosBuzon& d) const;
+    void reproduce(const Trabajo& t, ResultadoChequeo* r);
+    void unoTrasOtro(std::vector<Trabajo>& trabajos, Reparto& reparto, ResultadoChequeo* r);
+    [[nodiscard]] bool aLaVez(std::vector<Trabajo>& trabajos, Reparto& reparto, ResultadoChequeo* r);
 
     TSockets& Sockets1;
     TBuzon& buzones_;
     TMensaje& mensajes_;
     const TOpciones& opciones_;
     Presentacion& presentacion_;
-    LectorRespuestas lector_;
 
     bool chequeando_ = false;
-    bool tiempoAgotado_ = false;
-    int ultimoError_ = 0;
-    int buzonActual_ = 0;
-    // True from the greeting until QUIT has gone out, so one session gets one QUIT.
-    bool sesionAbierta_ = false;
-    // While QUIT goes out and its answer is awaited.
-    bool cerrando_ = false;
-    // The mailbox being handled has failed in this cycle.
-    bool fallo_ = false;
+    Conversacion* enCurso_ = nullptr;
+    // While sessions run on threads of their own: they, and the wait for them.
+    std::vector<Trabajo>* trabajos_ = nullptr;
+    QEventLoop* espera_ = nullptr;
+    bool detener_ = false;
     QByteArray sello_;
     ResultadoChequeo resultado_;
+    RecuerdoCabeceras recuerdo_;
 };
 
 }

@@ -41,6 +41,8 @@ Comprobacion CompruebaBuzon(const QByteArray& nombre, const QByteArray& host, co
     Chequeo chequeo(sockets, tabla, mensajes, opciones, recogida);
     chequeo.espera = espera;
     chequeo.soloCuenta = true;
+    // On this socket, whose report on the certificate is read below.
+    chequeo.simultaneos = 1;
     const ResultadoChequeo r = chequeo.CheckMail();
     c.correcta = r.fallidos.isEmpty();
     c.cuenta = mensajes.actuales(1);

@@ -1,8 +1,8 @@
 #pragma once
-// Splits the byte stream of one POP3 connection into replies. The client never sends a
-// command before the last reply is complete, so whatever is still pending when the next
-// command goes out answers nothing and is dropped; each reply keeps a bounded number of
-// bytes and is bounded in time as a whole.
+// Splits the byte stream of one POP3 connection into replies, in order. When a command
+// goes out with no answer outstanding, whatever is still pending answers nothing and is
+// dropped; commands sent in a row keep what follows, which is the next one's answer. Each
+// reply keeps a bounded number of bytes and is bounded in time as a whole.
 #include "sockets.h"
 
 #include <QByteArray>
@@ -19,7 +19,8 @@ public:
 
     // A new connection: nothing pending.
     void reinicia();
-    // A command is about to go out: what came before it, read or not, is dropped.
+    // A command is about to go out with no answer outstanding: what came before it, read
+    // or not, is dropped.
     void descarta();
     // A reply begins; it may take `segundos` in all (0 or less: no limit).
     void inicia(int segundos);

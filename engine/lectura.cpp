@@ -3,6 +3,9 @@
 #include "ansi.h"
 #include "mime.h"
 
+#include <QHash>
+
+#include <algorithm>
 #include <optional>
 
 namespace pirel {
@@ -153,8 +156,68 @@ QByteArray Legible(const QByteArray& texto)
 
 QString LineaCabecera(const QByteArray& nombre, const QByteArray& respuesta)
 {
-    return CortaCaracteres(ansi::aTexto(nombre) + QStringLiteral(" => ") + Asunto(respuesta) + QStringLiteral(": ") + Remitente(respuesta),
+    return LineaCabecera(nombre, Asunto(respuesta), Remitente(respuesta));
+}
+
+QString LineaCabecera(const QByteArray& nombre, const QString& asunto, const QString& remitente)
+{
+    return CortaCaracteres(ansi::aTexto(nombre) + QStringLiteral(" => ") + asunto + QStringLiteral(": ") + remitente,
                            kLineaMax);
+}
+
+Capacidades LeeCapacidades(const QByteArray& respuesta)
+{
+    Capacidades c;
+    const QList<QByteArray> lineas = respuesta.split('\n');
+    if (lineas.isEmpty() || !EmpiezaPor(lineas.first(), "+OK"))
+        return c;
+    for (qsizetype n = 1; n < lineas.size(); ++n) {
+        // Capability names are compared without regard to case; what follows a name is its argument.
+        const QByteArray nombre = lineas[n].trimmed().split(' ').first();
+        if (nombre.compare("PIPELINING", Qt::CaseInsensitive) == 0)
+            c.encadena = true;
+        else if (nombre.compare("UIDL", Qt::CaseInsensitive) == 0)
+            c.uidl = true;
+    }
+    return c;
+}
+
+QList<QByteArray> LeeUIDL(const QByteArray& respuesta, int mensajes)
+{
+    // Longer ids than RFC 1939 allows are not ids this check will trust.
+    constexpr qsizetype kIdMax = 70;
+    QList<QByteArray> ids(qMax(0, mensajes) + 1);
+    if (mensajes <= 0 || !EmpiezaPor(respuesta, "+OK"))
+        return ids;
+    QList<bool> dudoso(ids.size(), false);
+    QHash<QByteArray, int> dueno;
+    qsizetype inicio = respuesta.indexOf('\n');
+    while (inicio >= 0) {
+        const qsizetype fin = respuesta.indexOf('\n', inicio + 1);
+        if (fin < 0)
+            break;
+        const QList<QByteArray> campos = respuesta.mid(inicio + 1, fin - inicio - 1).trimmed().split(' ');
+        inicio = fin;
+        bool numero = false;
+        const int k = campos.size() == 2 ? campos[0].toInt(&numero) : 0;
+        if (!numero || k < 1 || k > mensajes || campos[0].startsWith('+'))
+            continue;
+        const QByteArray& id = campos[1];
+        const bool valido = !id.isEmpty() && id.size() <= kIdMax
+            && std::all_of(id.begin(), id.end(), [](char c) { return c >= '!' && c <= '~'; });
+        if (!valido || !ids[k].isEmpty())
+            dudoso[k] = true;
+        if (!valido)
+            continue;
+        ids[k] = id;
+        if (const auto otro = dueno.constFind(id); otro != dueno.constEnd() && *otro != k)
+            dudoso[k] = dudoso[*otro] = true;
+        dueno.insert(id, k);
+    }
+    for (qsizetype k = 1; k < ids.size(); ++k)
+        if (dudoso[k])
+            ids[k].clear();
+    return ids;
 }
 
 QString CortaCaracteres(const QString& texto, qsizetype maximo)

@@ -217,7 +217,11 @@ void TSockets::SConnect()
         return;
     sockaddr_in destino{};
     destino.sin_family = AF_INET;
-    if (const servent* servicio = ::getservbyname(Port.constData(), "tcp")) {
+    // The reentrant look-up: sockets on other threads may be connecting at the same time.
+    servent registro{};
+    servent* servicio = nullptr;
+    char memoria[1024];
+    if (::getservbyname_r(Port.constData(), "tcp", &registro, memoria, sizeof memoria, &servicio) == 0 && servicio) {
         destino.sin_port = static_cast<in_port_t>(servicio->s_port);
     } else {
         bool ok = false;

@@ -18,7 +18,11 @@ TransportePosix::~TransportePosix()
 int TransportePosix::abre()
 {
     int protocolo = 0;
-    if (const protoent* p = ::getprotobyname("tcp"))
+    // The reentrant look-up: other threads may be opening sockets at the same time.
+    protoent registro{};
+    protoent* p = nullptr;
+    char memoria[1024];
+    if (::getprotobyname_r("tcp", &registro, memoria, sizeof memoria, &p) == 0 && p)
         protocolo = p->p_proto;
     // A socket left open by an earlier connection is closed rather than leaked.
     if (fd_ >= 0)

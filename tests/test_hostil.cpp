@@ -152,6 +152,40 @@ QList<Caso> casos()
     r.append({"gotea un byte por segundo", 2, [=] { return Guion().goteo("+OK hola\r\n", 1000); },
               {kNoResponde, kSaludoVacio}, QStringLiteral("Error en Conexion"), 0, 0, {}, std::nullopt, false,
               8000});
+    // Servers that offer PIPELINING and then fall out of step with the commands.
+    const auto enCadena = [] {
+        return Guion().S("+OK hola\r\n").capa({"PIPELINING", "UIDL"}).C("USER pepe").S("+OK\r\n").C("PASS secreta");
+    };
+    const QByteArray dos = "+OK\r\nSubject: Dos\r\nFrom: Ana\r\n\r\n.\r\n";
+    const QString vacia = QStringLiteral("Casa => Sin Asunto: Sin remitente");
+    r.append({"PIPELINING y una respuesta de mas a USER", 1,
+              [=] {
+                  return Guion().S("+OK hola\r\n").capa({"PIPELINING", "UIDL"}).C("USER pepe").S("+OK\r\n+OK\r\n")
+                      .C("PASS secreta").S("+OK dentro\r\n").C("STAT").S("+OK 2 100\r\n").uidl({"a", "b"}).escucha();
+              },
+              {kProtocolo + "+OK dentro"}, QStringLiteral("No Hay Mensajes"), -1, 0, {},
+              QStringList{"1: CAPA", "1: STAT", "1: UIDL", "1: QUIT"}, true, 5000});
+    r.append({"PIPELINING y una lista UIDL sin final", 1,
+              [=] { return enCadena().S("+OK\r\n").stat(2).C("UIDL").S("+OK\r\n1 a\r\n2 b\r\n").escucha(); },
+              {kNoResponde}, QStringLiteral("Error en Conexion"), 0, 2, {vacia, vacia},
+              QStringList{"1: CAPA", "1: STAT", "1: UIDL", "1: QUIT"}, true, 5000});
+    r.append({"PIPELINING y una respuesta de menos a TOP", 1,
+              [=] { return enCadena().S("+OK\r\n").stat(2).uidl({"a", "b"}).C("TOP 1 1").C("TOP 2 1").S(dos).escucha(); },
+              {kNoResponde}, QStringLiteral("Error en Conexion"), 0, 2, {"Casa => Dos: Ana", vacia},
+              QStringList{"1: CAPA", "1: STAT", "1: UIDL", "1: TOP 1 1", "1: TOP 2 1", "1: QUIT"}, true, 5000});
+    r.append({"PIPELINING y cierre a media ventana", 1,
+              [=] {
+                  return enCadena().S("+OK\r\n").stat(3).uidl({"a", "b", "c"}).C("TOP 1 1").C("TOP 2 1").C("TOP 3 1")
+                      .S(dos).cierra();
+              },
+              {}, QStringLiteral("3 Mensajes"), 3, 3, {"Casa => Dos: Ana", vacia, vacia}, std::nullopt, true, 3000});
+    r.append({"PIPELINING y TOP sin fin", 1,
+              [=] {
+                  return enCadena().S("+OK\r\n").stat(2).uidl({"a", "b"}).C("TOP 1 1").C("TOP 2 1")
+                      .S("+OK\r\nSubject: Eterno\r\nFrom: Ana <ana@x.es>\r\n").sinFin(cabeceraRelleno);
+              },
+              {kNoResponde}, QStringLiteral("Error en Conexion"), 0, 2, {"Casa => Eterno: Ana", vacia}, std::nullopt,
+              false, 5000});
     return r;
 }
 

@@ -70,12 +70,19 @@ public:
     qint64 envia(const char* datos, qint64 longitud) override
     {
         exige(abierto_, "nothing is sent without a connection");
-        const QByteArray orden(datos, longitud);
-        exige(orden.endsWith("\r\n") && orden.count('\n') == 1, "one command at a time, ended by CRLF");
-        exige(!salio_, "nothing is sent after QUIT");
-        salio_ = orden == "QUIT\r\n";
-        if (orden.startsWith("TOP "))
-            ++tops_;
+        const QByteArray ordenes(datos, longitud);
+        exige(ordenes.endsWith("\r\n"), "commands ended by CRLF");
+        // Only a server that has named PIPELINING is sent commands in a row.
+        const bool enCadena = conexiones_.value(conexion_ - 1).left(posicion_).toUpper().contains("PIPELINING");
+        exige(ordenes.count('\n') == 1 || enCadena, "one command at a time unless the server offered PIPELINING");
+        for (const QByteArray& orden : ordenes.split('\n')) {
+            if (orden.isEmpty())
+                continue;
+            exige(!salio_, "nothing is sent after QUIT");
+            salio_ = orden == "QUIT\r";
+            if (orden.startsWith("TOP "))
+                ++tops_;
+        }
         return longitud;
     }
     qint64 recibe(char* datos, qint64 longitud, bool mirar) override
@@ -175,6 +182,8 @@ void fuzzRespuestas(const std::uint8_t* datos, std::size_t tamano)
     chequeo.puerto = "110";
     // The fake never makes a call wait, so the time-out only bounds a reply that keeps coming.
     chequeo.espera = 1;
+    // One mailbox after another, on the socket that holds the fake.
+    chequeo.simultaneos = 1;
 
     chequeo.CheckMail();
 

@@ -4,6 +4,15 @@
 #include "chequeo.h"
 #include "presentacion_grabada.h"
 
+#include <QTest>
+
+// The scripted server ran its whole script and heard every line it expected.
+#define TRANSCRIPCION_LIMPIA(servidor)                                                                                \
+    do {                                                                                                               \
+        QVERIFY2((servidor).termina(), "the server's script did not run to its end");                                  \
+        QCOMPARE((servidor).fallos(), QStringList());                                                                  \
+    } while (false)
+
 namespace pirel::prueba {
 
 struct Ciclo {

@@ -54,6 +54,22 @@ Guion& Guion::top(int k, const QByteArray& asunto, const QByteArray& remitente, 
            + "\r\nTo: pepe@ejemplo.org\r\n\r\nPrimera linea\r\n.\r\n" + despues);
 }
 
+Guion& Guion::capa(const QList<QByteArray>& nombres)
+{
+    QByteArray r = "+OK Capacidades\r\n";
+    for (const QByteArray& n : nombres)
+        r += n + "\r\n";
+    return C("CAPA").S(r + ".\r\n");
+}
+
+Guion& Guion::uidl(const QList<QByteArray>& ids)
+{
+    QByteArray r = "+OK\r\n";
+    for (qsizetype k = 0; k < ids.size(); ++k)
+        r += QByteArray::number(k + 1) + ' ' + ids[k] + "\r\n";
+    return C("UIDL").S(r + ".\r\n");
+}
+
 quint16 PuertoCerrado()
 {
     quint16 puerto = 0;
@@ -151,6 +167,19 @@ bool ServidorGuion::enviaSinBloquear(int fd, const QByteArray& datos, int ms)
     return true;
 }
 
+bool ServidorGuion::recibe(int fd, int ms)
+{
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, ms) <= 0)
+        return true;
+    char buf[4096];
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n <= 0)
+        return false;
+    pendiente_.append(buf, n);
+    return true;
+}
+
 bool ServidorGuion::leeLinea(int fd, QByteArray* linea, int ms)
 {
     const auto limite = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -161,16 +190,8 @@ bool ServidorGuion::leeLinea(int fd, QByteArray* linea, int ms)
             pendiente_.remove(0, lf + 1);
             return true;
         }
-        if (parar_ || std::chrono::steady_clock::now() > limite)
+        if (parar_ || std::chrono::steady_clock::now() > limite || !recibe(fd, 20))
             return false;
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 20) <= 0)
-            continue;
-        char buf[4096];
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n <= 0)
-            return false;
-        pendiente_.append(buf, n);
     }
 }
 
@@ -196,8 +217,15 @@ void ServidorGuion::sigue(int fd, int numero, const Guion& guion)
         case Guion::Paso::Pausa:
             std::this_thread::sleep_for(std::chrono::milliseconds(paso.ms));
             break;
-        case Guion::Paso::Cierra:
+        case Guion::Paso::Cierra: {
+            // The client reads the end whenever it next looks, never a reset that would race
+            // with it: what it still sends is taken, and recorded, until it hangs up too.
+            ::shutdown(fd, SHUT_WR);
+            QByteArray linea;
+            while (leeLinea(fd, &linea, 5000))
+                anota(linea);
             return;
+        }
         case Guion::Paso::Repite:
             for (qint64 k = 0; k < paso.veces; ++k)
                 if (!enviaSinBloquear(fd, paso.datos, 10000))
@@ -213,13 +241,40 @@ void ServidorGuion::sigue(int fd, int numero, const Guion& guion)
                 anota(linea);
             return;
         }
+        case Guion::Paso::Junta: {
+            const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (lineasPendientes() < paso.veces && std::chrono::steady_clock::now() < limite && !parar_)
+                if (!recibe(fd, 20))
+                    break;
+            if (lineasPendientes() != paso.veces)
+                falla(QStringLiteral("%1: esperaba %2 órdenes seguidas, llegaron %3")
+                          .arg(numero).arg(paso.veces).arg(lineasPendientes()));
+            break;
+        }
+        case Guion::Paso::Cita: {
+            const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (paso.otro->recibidas().size() < paso.veces && std::chrono::steady_clock::now() < limite && !parar_)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (paso.otro->recibidas().size() < paso.veces)
+                falla(QStringLiteral("%1: el otro servidor no recibió %2 líneas").arg(numero).arg(paso.veces));
+            break;
+        }
         case Guion::Paso::Espera: {
             QByteArray linea;
-            if (!leeLinea(fd, &linea, 10000)) {
+            bool leida = leeLinea(fd, &linea, 10000);
+            // A server without CAPA says so and waits for the line it expects.
+            if (leida && linea == "CAPA\r\n" && paso.datos != "CAPA") {
+                anota(linea);
+                envia(fd, "-ERR orden desconocida\r\n");
+                leida = leeLinea(fd, &linea, 10000);
+            }
+            if (!leida) {
                 falla(QStringLiteral("%1: esperaba \"%2\" y no llegó").arg(numero).arg(QString::fromLatin1(paso.datos)));
                 return;
             }
             anota(linea);
+            if (guion.esUnoAUno() && lineasPendientes() > 0)
+                falla(QStringLiteral("%1: \"%2\" llegó con otras órdenes detrás").arg(numero).arg(QString::fromLatin1(paso.datos)));
             if (linea != paso.datos + "\r\n")
                 falla(QStringLiteral("%1: esperaba \"%2\", llegó \"%3\"")
                           .arg(numero)

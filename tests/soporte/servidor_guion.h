@@ -1,6 +1,7 @@
 #pragma once
 // A POP3 server for tests that follows a script per connection, on a loopback port of
-// its own, and checks every line the client sends.
+// its own, and checks every line the client sends. A script that does not mention CAPA is
+// a server without it: a CAPA where the script expects another line is answered -ERR.
 #include <QByteArray>
 #include <QList>
 #include <QStringList>
@@ -11,13 +12,16 @@
 
 namespace pirel::prueba {
 
+class ServidorGuion;
+
 class Guion {
 public:
     struct Paso {
-        enum Tipo { Envia, Espera, Pausa, Goteo, Cierra, Repite, SinFin, Escucha } tipo;
+        enum Tipo { Envia, Espera, Pausa, Goteo, Cierra, Repite, SinFin, Escucha, Junta, Cita } tipo;
         QByteArray datos;
         int ms = 0;
         qint64 veces = 0;
+        const ServidorGuion* otro = nullptr;
     };
 
     Guion& S(const QByteArray& datos) { return agrega({Paso::Envia, datos}); }
@@ -25,6 +29,7 @@ public:
     Guion& C(const QByteArray& linea) { return agrega({Paso::Espera, linea}); }
     Guion& pausa(int ms) { return agrega({Paso::Pausa, {}, ms}); }
     Guion& goteo(const QByteArray& datos, int msPorByte) { return agrega({Paso::Goteo, datos, msPorByte}); }
+    // Hangs up: the client sees the end of the stream.
     Guion& cierra() { return agrega({Paso::Cierra, {}}); }
     // `trozo` sent `veces` times in a row. These sends never wait on a client that has
     // hung up or stopped reading: the step ends instead.
@@ -33,6 +38,11 @@ public:
     Guion& sinFin(const QByteArray& trozo) { return agrega({Paso::SinFin, trozo}); }
     // Takes whatever the client sends, unjudged but recorded, until it hangs up.
     Guion& escucha() { return agrega({Paso::Escucha, {}}); }
+    // Answers nothing until `lineas` commands have come in a row, and fails if more have:
+    // the client's window. The C() steps after it then take them one by one.
+    Guion& junta(int lineas) { return agrega({Paso::Junta, {}, 0, lineas}); }
+    // Goes on once `otro` has received `lineas` lines from its clients, at most 10 s later.
+    Guion& cita(const ServidorGuion& otro, int lineas) { return agrega({Paso::Cita, {}, 0, lineas, &otro}); }
 
     // Greeting, USER and PASS accepted.
     static Guion entrada(const QByteArray& usuario = "pepe", const QByteArray& clave = "secreta",
@@ -41,6 +51,17 @@ public:
     // `despues` follows the answer in the same send.
     Guion& top(int k, const QByteArray& asunto, const QByteArray& remitente, const QByteArray& despues = {});
     Guion& quit() { return C("QUIT").S("+OK adios\r\n"); }
+    // A CAPA answer naming these capabilities.
+    Guion& capa(const QList<QByteArray>& nombres);
+    // A UIDL answer with these ids for messages 1, 2...
+    Guion& uidl(const QList<QByteArray>& ids);
+    // Every C() step fails when another command has already come behind its own.
+    Guion& unoAUno()
+    {
+        unoAUno_ = true;
+        return *this;
+    }
+    bool esUnoAUno() const { return unoAUno_; }
 
     QList<Paso> pasos;
 
@@ -50,6 +71,7 @@ private:
         pasos.append(std::move(p));
         return *this;
     }
+    bool unoAUno_ = false;
 };
 
 class ServidorGuion {
@@ -73,6 +95,10 @@ private:
     void atiende();
     void sigue(int fd, int numero, const Guion& guion);
     bool leeLinea(int fd, QByteArray* linea, int ms);
+    // Whatever arrives within `ms`; false once the client has hung up.
+    bool recibe(int fd, int ms);
+    // Whole lines already received and not yet taken.
+    qsizetype lineasPendientes() const { return pendiente_.count('\n'); }
     // False once the client is gone, has read nothing for `ms`, or the server stops.
     bool enviaSinBloquear(int fd, const QByteArray& datos, int ms);
     void falla(const QString& texto);
