@@ -5,6 +5,7 @@
 #include "chequeo.h"
 #include "lectura.h"
 #include "medidas.h"
+#include "presentacion_grabada.h"
 #include "servidor_dovecot.h"
 
 #include <QCoreApplication>
@@ -22,19 +23,6 @@ namespace {
 constexpr int kBuzones = 20;
 constexpr int kMensajes = 100;
 constexpr int kRondas = 7;
-
-class Silencio final : public Presentacion {
-public:
-    void caja(const QString& t, const QString&) override { std::fprintf(stderr, "caja: %s\n", qUtf8Printable(t)); }
-    void termina() override {}
-    void cajaError(const QString& t) override { std::fprintf(stderr, "error: %s\n", qUtf8Printable(t)); }
-    void dialogo(const QString& t) override { std::fprintf(stderr, "dialogo: %s\n", qUtf8Printable(t)); }
-    void icono(Bandera) override {}
-    void consejo(const QString&) override {}
-    void muestraAviso(const QString&, const QStringList&) override {}
-    void pitido() override {}
-    void reproduce(const QByteArray&) override {}
-};
 
 QByteArray usuario(int i) { return "u" + QByteArray::number(i).rightJustified(2, '0'); }
 
@@ -86,7 +74,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    Silencio silencio;
+    prueba::PresentacionCallada silencio;
     TSockets sockets(nullptr, &silencio);
     TBuzon buzones;
     for (int i = 1; i <= kBuzones; ++i)

@@ -4,6 +4,7 @@
 // cold cycle, a warm one (headers known), the slowest mailbox alone, and whether the lines
 // stay the same.
 #include "chequeo.h"
+#include "presentacion_grabada.h"
 #include "servidor_dovecot.h"
 
 #include <QCoreApplication>
@@ -30,19 +31,6 @@ namespace {
 
 constexpr int kBuzones = 20;
 constexpr auto kIda = std::chrono::milliseconds(25);
-
-class Silencio final : public Presentacion {
-public:
-    void caja(const QString& t, const QString&) override { std::fprintf(stderr, "caja: %s\n", qUtf8Printable(t)); }
-    void termina() override {}
-    void cajaError(const QString& t) override { std::fprintf(stderr, "error: %s\n", qUtf8Printable(t)); }
-    void dialogo(const QString& t) override { std::fprintf(stderr, "dialogo: %s\n", qUtf8Printable(t)); }
-    void icono(Bandera) override {}
-    void consejo(const QString&) override {}
-    void muestraAviso(const QString&, const QStringList&) override {}
-    void pitido() override {}
-    void reproduce(const QByteArray&) override {}
-};
 
 sockaddr_in loopback(quint16 puerto)
 {
@@ -262,7 +250,7 @@ int main(int argc, char** argv)
     std::printf("CAPA de Dovecot: %s\n", capacidades(servidor.puerto()).constData());
     Retardo retardo(servidor.puerto());
 
-    Silencio silencio;
+    prueba::PresentacionCallada silencio;
     TSockets sockets(nullptr, &silencio);
     TOpciones opciones;
     const auto tabla = [](TBuzon* b, int desde, int hasta) {

@@ -47,8 +47,9 @@ public:
     [[nodiscard]] virtual qint64 envia(const char* datos, qint64 longitud) = 0;
     [[nodiscard]] virtual qint64 recibe(char* datos, qint64 longitud, bool mirar) = 0;
     // Throws away, without waiting, up to `maximo` bytes that have arrived and not been
-    // read; 0 or an errno value. `cerrada` is set when the peer has closed.
-    [[nodiscard]] virtual int descarta(qint64 maximo, bool* cerrada) = 0;
+    // read; 0 or an errno value. `cerrada` is set when the peer has closed. Receives on a
+    // socket that never blocks, so EAGAIN means nothing more has arrived.
+    [[nodiscard]] virtual int descarta(qint64 maximo, bool* cerrada);
     // Aborts the connection and forgets the descriptor; 0 or an errno value.
     virtual int cierra() = 0;
     // Bytes that a receive would return now without waiting.
@@ -85,7 +86,6 @@ public:
     int resultadoConexion() override;
     qint64 envia(const char* datos, qint64 longitud) override;
     qint64 recibe(char* datos, qint64 longitud, bool mirar) override;
-    int descarta(qint64 maximo, bool* cerrada) override;
     int cierra() override;
     qint64 disponibles() const override;
 

@@ -67,7 +67,7 @@ qint64 TransportePosix::recibe(char* datos, qint64 longitud, bool mirar)
     return n < 0 ? -errno : n;
 }
 
-int TransportePosix::descarta(qint64 maximo, bool* cerrada)
+int Transporte::descarta(qint64 maximo, bool* cerrada)
 {
     char basura[4096];
     for (qint64 hecho = 0; hecho < maximo;) {
@@ -76,7 +76,6 @@ int TransportePosix::descarta(qint64 maximo, bool* cerrada)
             *cerrada = true;
             return 0;
         }
-        // The socket never blocks: EAGAIN means nothing more has arrived.
         if (n < 0)
             return -n == EAGAIN || -n == EWOULDBLOCK ? 0 : static_cast<int>(-n);
         hecho += n;

@@ -202,20 +202,7 @@ qint64 TransporteTLS::recibe(char* datos, qint64 longitud, bool mirar)
 
 int TransporteTLS::descarta(qint64 maximo, bool* cerrada)
 {
-    if (!cifrado_)
-        return base_->descarta(maximo, cerrada);
-    char basura[4096];
-    for (qint64 hecho = 0; hecho < maximo;) {
-        const qint64 n = recibe(basura, qMin<qint64>(sizeof basura, maximo - hecho), false);
-        if (n == 0) {
-            *cerrada = true;
-            return 0;
-        }
-        if (n < 0)
-            return -n == EAGAIN ? 0 : static_cast<int>(-n);
-        hecho += n;
-    }
-    return 0;
+    return cifrado_ ? Transporte::descarta(maximo, cerrada) : base_->descarta(maximo, cerrada);
 }
 
 qint64 TransporteTLS::disponibles() const

@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include <cstdio>
+
 namespace pirel::prueba {
 
 class PresentacionGrabada : public Presentacion {
@@ -45,6 +47,21 @@ public:
     QStringList lineasAviso;
     QString ultimoConsejo;
     Bandera ultimoIcono = Bandera::bandera0;
+};
+
+// Shows nothing, but says on standard error what would have reached the user as a box,
+// so a benchmark that goes wrong says why.
+class PresentacionCallada final : public Presentacion {
+public:
+    void caja(const QString& t, const QString&) override { std::fprintf(stderr, "caja: %s\n", qUtf8Printable(t)); }
+    void termina() override {}
+    void cajaError(const QString& t) override { std::fprintf(stderr, "error: %s\n", qUtf8Printable(t)); }
+    void dialogo(const QString& t) override { std::fprintf(stderr, "dialogo: %s\n", qUtf8Printable(t)); }
+    void icono(Bandera) override {}
+    void consejo(const QString&) override {}
+    void muestraAviso(const QString&, const QStringList&) override {}
+    void pitido() override {}
+    void reproduce(const QByteArray&) override {}
 };
 
 }
