@@ -185,20 +185,7 @@ QString ComillasExec(const QString& programa)
     }
     r += u'"';
     // The string escapes of the file come on top of the quoting.
-    QString escapada;
-    for (const QChar c : r) {
-        if (c == u'\\')
-            escapada += QStringLiteral("\\\\");
-        else if (c == u'\n')
-            escapada += QStringLiteral("\\n");
-        else if (c == u'\t')
-            escapada += QStringLiteral("\\t");
-        else if (c == u'\r')
-            escapada += QStringLiteral("\\r");
-        else
-            escapada += c;
-    }
-    return escapada;
+    return EscapaCadena(r);
 }
 
 QString SinComillasExec(const QString& exec)
