@@ -1,4 +1,4 @@
-// What the program stores: scrambling, the start-up load with its migrations, the save.
+// The settings store on disk and what the program keeps in it, against real files in a temporary configuration folder.
 #include "ajustes.h"
 #include "clave.h"
 #include "error_almacen.h"
@@ -6,142 +6,111 @@
 #include "reg_ini.h"
 
 #include <QDir>
-#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace pirel;
 
 namespace {
 
-// Registry files written short: "[L" is the program's key, {c:text} a scrambled password.
-QByteArray expande(QByteArray t)
+const QString kP = QStringLiteral("/usr/bin/pirel");
+const QByteArray kHuella = "00112233445566778899AABBCCDDEEFF00112233445566778899AABBCCDDEEFF";
+const QByteArray kCabecera = "Windows Registry Editor Version 5.00\n";
+
+QByteArray contenido(const QString& f)
 {
-    static const QRegularExpression kClave(QStringLiteral("\\{c:([^}]*)\\}"));
-    QString s = QString::fromUtf8(t);
-    for (auto m = kClave.match(s); m.hasMatch(); m = kClave.match(s))
-        s.replace(m.capturedStart(), m.capturedLength(), QString::fromLatin1(CodificaClave(m.captured(1).toLatin1())));
-    s.replace(QStringLiteral("[L"), QStringLiteral("[HKEY_CURRENT_USER\\Software\\Ludaren"));
-    return "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n\n" + s.toUtf8();
+    QFile q(f);
+    return q.open(QIODevice::ReadOnly) ? q.readAll() : QByteArray("(no existe)");
 }
 
-QByteArray lee(const QString& fichero)
+void pon(const QString& f, const QByteArray& datos)
 {
-    QFile f(fichero);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(no existe)");
+    QFile q(f);
+    if (QDir().mkpath(QFileInfo(f).absolutePath()) && q.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        q.write(datos);
+}
+
+QString fallo(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const ErrorAlmacen& e) {
+        return e.texto();
+    }
+    return {};
+}
+
+QString modo(const QString& ruta)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(ruta).constData(), &info) == 0 ? QString::number(info.st_mode & 0777, 8) : QString();
+}
+
+// A registry file written short: "[L" is the program's key, each key's values follow it as
+// name=value pairs split by ';' (dword: and hex data unquoted), and {c:x} is x scrambled.
+QByteArray expande(const QByteArray& corto)
+{
+    static const QRegularExpression kClave(QStringLiteral("\\[([^\\]]*)\\]([^\\[]*)")), kCodigo(QStringLiteral("\\{c:([^}]*)\\}"));
+    QString s = QString::fromUtf8(corto), r = QString::fromUtf8(kCabecera + "\n[HKEY_CURRENT_USER\\Software]\n\n");
+    for (auto m = kCodigo.match(s); m.hasMatch(); m = kCodigo.match(s))
+        s.replace(m.capturedStart(), m.capturedLength(), QString::fromLatin1(CodificaClave(m.captured(1).toLatin1())));
+    for (const QRegularExpressionMatch& m : kClave.globalMatch(s)) {
+        const QString ruta = m.captured(1);
+        r += u'[' + (ruta.section(u'\\', 0, 0) == u"L" ? QStringLiteral("HKEY_CURRENT_USER\\Software\\Ludaren") + ruta.mid(1) : ruta) + u']' + u'\n';
+        for (const QString& par : m.captured(2).split(u';', Qt::SkipEmptyParts)) {
+            const QString valor = par.section(u'=', 1);
+            const bool crudo = valor.startsWith(u"dword:") || valor.startsWith(u"hex");
+            r += u'"' + par.section(u'=', 0, 0) + QStringLiteral("\"=") + (crudo ? valor : u'"' + valor + u'"') + u'\n';
+        }
+        r += u'\n';
+    }
+    return r.toUtf8();
+}
+
+void escribe(Registro& r, const QString& nombre)
+{
+    Transaccion t(r);
+    TRegIniFile(t, reg::kLudaren).WriteString(QStringLiteral("Version"), nombre, "2.1");
+    t.confirma();
 }
 
 QString opcionesEnTexto(const TOpciones& o)
 {
-    const QString frecuencia = o.frecuenciaFalta                  ? QStringLiteral("falta")
-                               : !o.frecuenciaError.isEmpty() ? o.frecuenciaError
-                                                              : QString::number(o.frecuencia);
     const char* sonidos[] = {"", "Beep", "Wave"};
-    return QStringList{frecuencia, QString::fromLatin1(sonidos[static_cast<int>(o.sonido)]),
-                       QString::fromLatin1(o.ficheroWav), QString::fromLatin1(o.gestorCorreo),
-                       o.animacion ? "Si" : "No", o.ejecutarSiempre ? "autoarranque" : "-"}
-        .join(u'|');
-}
-
-QString conexionEnTexto(const Conexion& c)
-{
-    const char* modo = c.seguridad == Seguridad::SSL ? "SSL" : c.seguridad == Seguridad::STLS ? "STLS" : "Ninguna";
-    return QLatin1String(modo) + u':' + QString::number(c.puerto) + (c.huella.isEmpty() ? "" : ":" + c.huella);
+    const QString frecuencia = o.frecuenciaFalta ? QStringLiteral("falta") : o.frecuenciaError.isEmpty() ? QString::number(o.frecuencia) : o.frecuenciaError;
+    return frecuencia + QString::fromLatin1('|' + QByteArray(sonidos[static_cast<int>(o.sonido)]) + '|' + o.ficheroWav + '|' + o.gestorCorreo
+                                            + (o.animacion ? "|Si|" : "|No|") + (o.ejecutarSiempre ? "autoarranque" : "-"));
 }
 
 QStringList tablaEnTexto(const TBuzon& t)
 {
     QStringList r;
-    for (int i = 1; i <= t.numBuzones(); ++i)
-        r << QString::fromLatin1(t.nombre(i) + "|" + t.host(i) + "|" + t.usuario(i) + "|" + t.clave(i).toHex() + "|"
-                                 + (t.chequear(i) ? "Si" : "No"))
-                + u'|' + conexionEnTexto(t.conexion(i));
+    for (int i = 1; i <= t.numBuzones(); ++i) {
+        const Conexion& c = t.conexion(i);
+        const char* modo = c.seguridad == Seguridad::SSL ? "SSL:" : c.seguridad == Seguridad::STLS ? "STLS:" : "Ninguna:";
+        r << QString::fromLatin1(t.nombre(i) + '|' + t.host(i) + '|' + t.usuario(i) + '|' + t.clave(i) + (t.chequear(i) ? "|Si|" : "|No|") + modo
+                                 + QByteArray::number(c.puerto) + (c.huella.isEmpty() ? "" : ':' + c.huella));
+    }
     return r;
 }
 
-const QByteArray kHuella = "00112233445566778899AABBCCDDEEFF00112233445566778899AABBCCDDEEFF";
-
-// One mailbox in the store, with `conexion` as its values after Chequear1.
-QByteArray unBuzon(const QByteArray& conexion)
-{
-    return "[L]\n\n[L\\Configuracion]\n\n[L\\Configuracion\\Buzones]\n\"Buzon1\"=\"Casa\"\n"
-           "\"Host1\"=\"pop.casa.es\"\n\"usuario1\"=\"ana\"\n\"Codigo1\"=\"{c:secreta}\"\n\"Chequear1\"=\"Si\"\n"
-        + conexion + "\"nBuzon\"=\"1\"\n\n";
-}
-
-const QByteArray kVersion2 = R"([L]
-
-[L\Configuracion]
-"frecuencia"="10"
-"Hacer Sonido"="Wave"
-"Fichero Wav"="/usr/share/sounds/aviso.wav"
-"Gestor de Correo"="thunderbird"
-"Animacion"="Si"
-
-[L\Configuracion\Buzones]
-"Buzon1"="Casa"
-"Host1"="pop.casa.es"
-"usuario1"="ana"
-"Codigo1"="{c:secreta}"
-"Chequear1"="Si"
-"Buzon2"="Trabajo"
-"Host2"="pop.trabajo.es"
-"usuario2"="ana.p"
-"Codigo2"="{c:otra}"
-"Chequear2"="si"
-"nBuzon"="2"
-
-[L\Version]
-"Numero"="2.0"
-
-)";
-
-const QByteArray kVersion1 = R"([L]
-
-[L\Configuracion]
-"frecuencia"="3"
-"Host"="pop.viejo.es"
-"usuario"="pepe"
-"Codigo"="{c:vieja}"
-
-[L\Version]
-"Numero"="1.3"
-
-)";
-
-const QByteArray kMovida = R"([L]
-
-[L\Configuracion]
-"frecuencia"="3"
-
-[L\Configuracion\Buzones]
-"Buzon1"="Buzon 1"
-"Host1"="pop.viejo.es"
-"usuario1"="pepe"
-"Codigo1"="{c:vieja}"
-"Chequear1"="Si"
-"Seguridad1"="Ninguna"
-"Puerto1"="110"
-"nBuzon"="1"
-
-[L\Version]
-"Numero"="2.0"
-
-)";
-
-QByteArray version0(const QByteArray& clave)
-{
-    return "[L]\n\n[L\\Configuracion]\n\"Host\"=\"pop.viejo.es\"\n\"usuario\"=\"pepe\"\n" + clave
-        + "\n[L\\Version]\n\"Numero\"=\"0.9\"\n\n";
-}
-
-const QString kTablaV2a = QStringLiteral("Casa|pop.casa.es|ana|") + QString::fromLatin1(QByteArray("secreta").toHex()) + "|Si|Ninguna:110";
-const QString kTablaV2b = QStringLiteral("Trabajo|pop.trabajo.es|ana.p|") + QString::fromLatin1(QByteArray("otra").toHex()) + "|No|Ninguna:110";
-const QString kTablaMovida = QStringLiteral("Buzon 1|pop.viejo.es|pepe|") + QString::fromLatin1(QByteArray("vieja").toHex()) + "|Si|Ninguna:110";
+const QByteArray kVersion2 = "[L][L\\Configuracion]frecuencia=10;Hacer Sonido=Wave;Fichero Wav=/usr/share/sounds/aviso.wav;Gestor de Correo=thunderbird;"
+                             "Animacion=Si[L\\Configuracion\\Buzones]Buzon1=Casa;Host1=pop.casa.es;usuario1=ana;Codigo1={c:secreta};Chequear1=Si;"
+                             "Buzon2=Trabajo;Host2=pop.trabajo.es;usuario2=ana.p;Codigo2={c:otra};Chequear2=si;nBuzon=2[L\\Version]Numero=2.0";
+const QByteArray kVersion1 = "[L][L\\Configuracion]frecuencia=3;Host=pop.viejo.es;usuario=pepe;Codigo={c:vieja}[L\\Version]Numero=1.3";
+const QByteArray kMovida = "[L][L\\Configuracion]frecuencia=3[L\\Configuracion\\Buzones]Buzon1=Buzon 1;Host1=pop.viejo.es;usuario1=pepe;"
+                           "Codigo1={c:vieja};Chequear1=Si;Seguridad1=Ninguna;Puerto1=110;nBuzon=1[L\\Version]Numero=2.0";
+const QString kCasa = QStringLiteral("Casa|pop.casa.es|ana|secreta|Si|Ninguna:110"), kTrabajo = QStringLiteral("Trabajo|pop.trabajo.es|ana.p|otra|No|");
+const QString kMovido = QStringLiteral("Buzon 1|pop.viejo.es|pepe|vieja|Si|Ninguna:110");
 const QString kFaltaNBuzon = QStringLiteral("'Error' is not a valid integer value");
+const QString kOpciones2 = QStringLiteral("10|Wave|/usr/share/sounds/aviso.wav|thunderbird|Si|-");
 
 }
 
@@ -150,517 +119,329 @@ class TestAjustes : public QObject {
 
     std::unique_ptr<QTemporaryDir> dir_;
     QString fichero() const { return dir_->filePath(QStringLiteral("Ludaren/registro.reg")); }
+    QString carpeta() const { return dir_->filePath(QStringLiteral("Ludaren")); }
     QString autoarranque() const { return dir_->filePath(QStringLiteral("autostart/ludaren-electronico.desktop")); }
-    void guarda(const QByteArray& datos)
-    {
-        QDir().mkpath(dir_->filePath(QStringLiteral("Ludaren")));
-        QFile f(fichero());
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(datos);
-    }
+    // What a write that failed halfway would leave.
+    static QStringList temporales(const QString& d) { return QDir(d).entryList({QStringLiteral("registro.reg.??????")}, QDir::AllEntries | QDir::System); }
 
 private slots:
     void init()
     {
-        dir_ = std::make_unique<QTemporaryDir>();
+        // Thousands of files cut short: in memory, no disk has to discard their blocks.
+        dir_ = std::make_unique<QTemporaryDir>((QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath()) + "/pirel-XXXXXX");
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_->path()));
+    }
+
+    void ficheros_data()
+    {
+        QTest::addColumn<QByteArray>("datos"); // <...>: no regular file, or one behind a link
+        QTest::addColumn<QByteArray>("leido"); // the value "V" of the key "Otro", or part of the error
+        QTest::addColumn<QByteArray>("escrito"); // what a write keeps of the file, or its error
+        const auto fila = [](const char* n, const QByteArray& datos, const QByteArray& leido, const QByteArray& escrito = {}) {
+            QTest::newRow(n) << datos << leido << escrito;
+        };
+        // A value between two others; a write of another value keeps it exactly, as it was read, in a file rewritten as UTF-8.
+        const auto valor = [&](const char* n, const QByteArray& linea, const QByteArray& leido, const QByteArray& escrito = {}, int forma = 0) {
+            const QByteArray cuerpo = "[HKEY_CURRENT_USER\\Software\\Ludaren\\Otro]\n\"Antes\"=\"a\"\n" + linea + "\n\"Despues\"=\"b\"\n\n";
+            const QString utf16 = QString::fromUtf8(kCabecera + '\n' + cuerpo).replace(u'\n', QStringLiteral("\r\n"));
+            fila(n, forma == 2 ? "REGEDIT4\r\n\r\n" + QByteArray(cuerpo).replace("\n", "\r\n")
+                    : forma == 1 ? "\xFF\xFE" + QByteArray(reinterpret_cast<const char*>(utf16.utf16()), utf16.size() * 2) : kCabecera + '\n' + cuerpo,
+                 leido, "Otro]\n\"Antes\"=\"a\"\n" + QByteArray(escrito.isEmpty() ? linea : escrito).replace("\r", "") + "\n\"Despues\"=\"b\"\n");
+        };
+        const QByteArray binario = "\"V\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\\n  17,18,19,1a";
+        const QByteArray ajena = "Invalid data type for 'v'";
+        valor("backslashes and quotes", "\"V\"=\"C:\\\\Archivos \\\"de\\\" programa\"", "C:\\Archivos \"de\" programa");
+        valor("texts beyond Windows-1252", "\"V\"=\"\xCE\xA9mega \xE2\x80\x93 \xE6\x97\xA5\"", "?mega \x96 ?");
+        valor("a line break keeps hex(1)", "\"V\"=hex(1):61,00,0d,00,0a,00,62,00,00,00", "a\r\nb");
+        valor("a dword of eight digits is no text", "\"V\"=dword:0000000a", ajena);
+        valor("a binary value wraps as the editor does", QByteArray(binario).replace(",\\\n  17,18", ",17,\\\r\n    18"), ajena, binario);
+        valor("a text ends at its first zero", "\"V\"=hex(1):61,00,00,00,62,00,00,00", "a");
+        valor("a text of odd length and a lone surrogate", "\"V\"=hex(1):00,d8,41,00,62", "?A");
+        valor("a text in hex that quotes can hold", "\"V\"=hex(1):61,00,00,00", "a", "\"V\"=\"a\"");
+        valor("after a comment ending in a backslash", "; C:\\\n\"V\"=\"leido\"", "leido", "\"V\"=\"leido\"");
+        valor("UTF-16", "\"V\"=\"Ñandú\"", "\xD1" "and\xFA", {}, 1);
+        valor("REGEDIT4, 8-bit", "\"V\"=\"Pe\xF1" "a\"", "Pe\xF1" "a", "\"V\"=\"Peña\"", 2);
+        valor("REGEDIT4 binary texts become UTF-16", "\"V\"=hex(2):61,80,00", "a\x80", "\"V\"=hex(2):61,00,ac,20,00,00", 2);
+        fila("the file links to a file in another folder", "<fichero enlazado>", "x", "Otro]\n\"V\"=\"x\"\n");
+        fila("the folder links to a folder of mode 0755", "<carpeta enlazada>", "x", "Otro]\n\"V\"=\"x\"\n");
+        // Damaged, hostile or special files are refused, naming the file, and never written over.
+        fila("no header", "[HKEY_CURRENT_USER\\Software]\n", "(línea 1)");
+        fila("unclosed key", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\n", "(línea 3): clave mal cerrada");
+        fila("unclosed text", kCabecera + "[A]\n\"a\"=\"b\n", "(línea 3): texto mal cerrado. No se ha modificado.");
+        fila("bad hex", "REGEDIT4\n[A]\n\n\"a\"=hex:0g\n", "(línea 4)");
+        fila("a dword of nine digits, even with a leading zero", "REGEDIT4\n[A]\n\"a\"=dword:00000000a\n", "(línea 3)");
+        fila("invalid UTF-8", kCabecera + "[A]\n\"a\"=\"\xC3\x28\"\n", "(línea 3): el texto no es UTF-8 válido");
+        fila("odd UTF-16", QByteArray("\xFF\xFE" "R\0E\0G", 7), "(línea 1): el texto UTF-16 tiene un número impar");
+        fila("a key 513 levels deep", kCabecera + "[A" + QByteArray("\\a").repeated(512) + "]\n", "(línea 2): más de 512 niveles de claves");
+        QByteArray valores = kCabecera + "[A]\n";
+        for (int i = 0; i <= 500000; ++i)
+            valores += '"' + QByteArray::number(i, 36) + "\"=\"\"\n";
+        fila("more than 500000 values", valores, "(línea 500003): más de 500000 valores");
+        fila("16 MiB: read, but never written longer than can be read", kCabecera + "[A]\n\"V\"=\"" + QByteArray((16 << 20) - kCabecera.size() - 11, 'x') + "\"\n",
+             "(ninguno)", "Failed to create key Version");
+        fila("one byte more", kCabecera + ';' + QByteArray((16 << 20) - kCabecera.size() - 1, 'x') + '\n', "es demasiado grande");
+        for (const char* especial : {"<carpeta>", "<fifo>", "<enlace a un fifo>", "<enlace a un dispositivo>"})
+            fila(especial, especial, "no es un fichero normal");
+    }
+    void ficheros()
+    {
+        QFETCH(QByteArray, datos);
+        QFETCH(QByteArray, leido);
+        QFETCH(QByteArray, escrito);
+        const QByteArray ruta = QFile::encodeName(fichero());
+        const QString otra = dir_->filePath(QStringLiteral("otra"));
+        const bool especial = datos.startsWith('<'), enCarpeta = datos.startsWith("<carpeta");
+        QVERIFY(QDir().mkpath(carpeta()) && QDir().mkpath(otra) && ::chmod(QFile::encodeName(otra).constData(), 0755) == 0);
+        if (datos.contains("enlazad")) {
+            pon(otra + QStringLiteral("/registro.reg"), kCabecera + "\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Otro]\n\"V\"=\"x\"\n");
+            QVERIFY(enCarpeta ? QDir(carpeta()).removeRecursively() && QFile::link(QStringLiteral("otra"), carpeta())
+                              : QFile::link(QStringLiteral("../otra/registro.reg"), fichero()));
+        } else if (especial) { // opening a FIFO to read waits for a writer: the store must not
+            const bool fifo = datos.contains("fifo"), enlace = datos.startsWith("<enlace");
+            QVERIFY(enCarpeta ? QDir().mkpath(fichero()) : !fifo || ::mkfifo(enlace ? qPrintable(carpeta() + "/tubo") : ruta.constData(), 0600) == 0);
+            QVERIFY(!enlace || QFile::link(fifo ? QStringLiteral("tubo") : QStringLiteral("/dev/zero"), fichero()));
+        } else {
+            pon(fichero(), datos);
+        }
+        struct stat antes {}, despues {};
+        QCOMPARE(::lstat(ruta.constData(), &antes), 0);
+        Registro r(fichero());
+        QByteArray visto;
+        const QString error = fallo([&] {
+            Transaccion t(r); // names in any case
+            visto = TRegIniFile(t, QStringLiteral("SOFTWARE\\ludaren")).ReadString(QStringLiteral("OTRO"), QStringLiteral("v"), "(ninguno)");
+        });
+        QVERIFY2(error.isEmpty() ? visto == leido : error == leido || (error.contains(QString::fromUtf8(leido)) && error.contains(fichero())), qPrintable(error));
+        const bool legible = error.isEmpty() || error == leido, escrita = legible && !escrito.startsWith("Failed");
+        QCOMPARE(fallo([&] { escribe(r, QStringLiteral("Numero")); }), escrita ? QString() : legible ? QString::fromUtf8(escrito) : error);
+        if (escrita) {
+            escribe(r, QStringLiteral("NUMERO"));
+            const QByteArray ahora = contenido(fichero());
+            QVERIFY2(ahora.startsWith(kCabecera + '\n') && ahora.endsWith("Version]\n\"Numero\"=\"2.1\"\n\n") && ahora.contains(escrito), ahora.constData());
+            QCOMPARE(modo(fichero()) + modo(otra), QStringLiteral("600755"));
+            QVERIFY(!especial || QFileInfo(enCarpeta ? carpeta() : fichero()).isSymLink());
+        } else {
+            QVERIFY(::lstat(ruta.constData(), &despues) == 0 && (especial ? despues.st_mode == antes.st_mode : contenido(fichero()) == datos));
+        }
+        QCOMPARE(r.reemplazos(), escrita ? 1 : 0);
+        QCOMPARE(temporales(carpeta()) + temporales(otra), QStringList());
+    }
+
+    void dosEscritoresNoPierdenCambios()
+    {
+        // Each adds values of its own: without the lock one would write over the other's.
+        const pid_t hijo = ::fork();
+        Registro propio(fichero());
+        for (int i = 0; i < 40; ++i)
+            escribe(propio, QLatin1String(hijo == 0 ? "a" : "b") + QString::number(i));
+        if (hijo == 0)
+            ::_exit(0);
+        int estado = -1;
+        QVERIFY(::waitpid(hijo, &estado, 0) == hijo && estado == 0);
+        QCOMPARE(propio.lee().busca(QStringLiteral("HKEY_CURRENT_USER\\Software\\Ludaren\\Version"))->numValores(), 80);
+        QCOMPARE(modo(carpeta()), QStringLiteral("700"));
+    }
+
+    void discoLlenoEnCadaPosicion_data()
+    {
+        QTest::addColumn<QByteArray>("antes");
+        QTest::addColumn<QStringList>("alCortar"); // the errors of a run cut short, beside the full run's
+        QTest::addColumn<QString>("entero"); // the error of the full run
+        const QByteArray otro = "[HKEY_CURRENT_USER\\Software\\Otro]Texto=\xCE\xA9mega \xE2\x80\x93 \xE6\x97\xA5;Bloque=hex:" + QByteArray(40, '*').toHex(',');
+        const QByteArray opciones = "[L][L\\Configuracion]frecuencia=5", tabla = "[L\\Configuracion\\Buzones]nBuzon=0[L\\Version]Numero=";
+        QTest::newRow("the save of 20 mailboxes") << expande(opciones + tabla + "2.0" + otro) << QStringList{"Failed to create key Buzones"} << QString();
+        QTest::newRow("the version-1 step") << expande(opciones + ";Host=h;usuario=u;Codigo={c:c}[L\\Version]Numero=1.3" + otro) << QStringList{"Failed to set data for 'Numero'"} << QString();
+        QTest::newRow("the first run") << expande(otro) << QStringList{"", "Failed to create key Run"} << QString();
+    }
+    void discoLlenoEnCadaPosicion()
+    {
+        // A file size limit fails writes as a full disk does, at any byte. Every cut leaves the old
+        // file and its error, or the whole new file, written once; and never a temporary file.
+        QFETCH(QByteArray, antes);
+        QFETCH(QStringList, alCortar);
+        QFETCH(QString, entero);
+        rlimit tope {};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &tope) == 0 && std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR);
+        const rlim_t sinLimite = tope.rlim_cur;
+        const auto ejecuta = [&](rlim_t limite) {
+            QFile::remove(autoarranque());
+            pon(fichero(), antes);
+            Registro r(fichero());
+            TBuzon tabla, copia;
+            TOpciones o;
+            for (int i = 1; i <= kMaxBuzones; ++i)
+                copia.agregar("Buzon " + QByteArray::number(i), "pop.ejemplo.es", "usuario", "clave", i % 2);
+            tope.rlim_cur = limite;
+            ::setrlimit(RLIMIT_FSIZE, &tope);
+            const QString texto = fallo([&] {
+                if (QTest::currentDataTag() == QLatin1String("the save of 20 mailboxes"))
+                    (void)Guarda(r, o, tabla, copia, {{}, {}, false, true, false, false, 10}, 0, {}, kP);
+                else
+                    (void)CargaAjustes(r, tabla, o, kP);
+            });
+            tope.rlim_cur = sinLimite;
+            ::setrlimit(RLIMIT_FSIZE, &tope);
+            return std::make_pair(r.reemplazos() <= 1 ? texto : QStringLiteral("(written twice)"), contenido(fichero()));
+        };
+        const auto [conSitio, nuevo] = ejecuta(sinLimite);
+        QVERIFY(conSitio == entero && nuevo != antes);
+        int viejos = 0, nuevos = 0;
+        for (qsizetype corte = 0; corte <= qMax<qsizetype>(nuevo.size(), 512); ++corte) {
+            const auto [texto, ahora] = ejecuta(static_cast<rlim_t>(corte));
+            const bool viejo = ahora == antes && alCortar.contains(texto), completo = ahora == nuevo && texto == entero;
+            QVERIFY2((viejo || completo) && temporales(carpeta()).isEmpty(), qPrintable(QStringLiteral("cut at %1: %2, %3 bytes").arg(corte).arg(texto).arg(ahora.size())));
+            viejos += viejo;
+            nuevos += completo;
+        }
+        QVERIFY(viejos > 0 && nuevos > 0);
     }
 
     void claves()
     {
-        QCOMPARE(CodificaClave(""), QByteArray());
-        QCOMPARE(DecodificaClave(""), QByteArray());
-        QCOMPARE(CodificaClave("R"), QByteArray("00"));
-        QCOMPARE(CodificaClave("abcdefghijkl").size(), 24);
-        QCOMPARE(CodificaClave("a"), QByteArray("33"));
-        QCOMPARE(DecodificaClave("Error"), QByteArray("\x8D\x80"));
-        QVERIFY(DecodificaClave(CodificaClave("xyz").toLower()) != "xyz");
-        QCOMPARE(DecodificaClave("33A"), DecodificaClave("33"));
-        QByteArray todas;
-        for (int c = 0; c < 28; ++c)
-            todas.append(static_cast<char>(c * 9 + 1));
-        todas[3] = '\0';
-        todas[5] = '\xFF';
-        QCOMPARE(DecodificaClave(CodificaClave(todas)), todas);
-        QVERIFY(QRegularExpression(QStringLiteral("^[0-9A-F]*$")).match(QString::fromLatin1(CodificaClave(todas))).hasMatch());
-    }
-
-    void clavesLargas_data()
-    {
-        QTest::addColumn<int>("largo");
-        for (int n : {12, 16, 28, 29, 128})
-            QTest::addRow("%d characters", n) << n;
-    }
-    void clavesLargas()
-    {
-        QFETCH(int, largo);
-        QByteArray clave;
-        for (int c = 0; c < largo; ++c)
-            clave.append(static_cast<char>(c * 37 + 5));
-        const QByteArray codigo = CodificaClave(clave);
-        QCOMPARE(codigo.size(), 2 * largo);
-        QCOMPARE(DecodificaClave(codigo), clave);
-        // The key starts again at its first character: the 29th pairs with 'R' as the 1st does.
-        QCOMPARE(CodificaClave(QByteArray(largo, 'R')).mid(0, 2), QByteArray("00"));
-        if (largo > 28)
-            QCOMPARE(CodificaClave(QByteArray(largo, 'R')).mid(56, 2), QByteArray("00"));
-        // Up to 28 characters, the stored text is the one older versions wrote.
-        QByteArray antes;
+        // The key starts again past its 28th character, and a stored non-digit counts as -1: old passwords read as ever.
         const QByteArray llave = "RoVaLuN&QtZ482QtZ&RoVaLuN482";
-        for (int i = 0; i < qMin(largo, 28); ++i)
-            antes += QByteArray::number(static_cast<unsigned char>(clave[i] ^ llave[i]), 16).rightJustified(2, '0').toUpper();
-        QCOMPARE(codigo.left(56), antes);
-
-        // Through the store and back, as "Codigo1" holds it.
-        Registro r(fichero());
-        TBuzon tabla, leida;
-        tabla.agregar("Casa", "pop.casa.es", "ana", clave, true);
-        {
-            Transaccion t(r);
-            registrar(t, tabla);
-            t.confirma();
+        QByteArray clave, codigo;
+        for (int i = 0; i < 128; ++i) {
+            clave += i == 3 ? '\0' : i == 5 ? '\xFF' : static_cast<char>(i * 37 + 5);
+            codigo += QByteArray::number(static_cast<uchar>(clave[i] ^ llave[i % 28]), 16).rightJustified(2, '0').toUpper();
+            QCOMPARE(CodificaClave(clave), codigo);
+            QCOMPARE(DecodificaClave(codigo), clave);
         }
-        QVERIFY(lee(fichero()).contains("\"Codigo1\"=\"" + codigo + "\"\n"));
-        Transaccion t(r);
-        lee_registro(t, leida);
-        QCOMPARE(leida.clave(1), clave);
-    }
-
-    void conexiones_data()
-    {
-        QTest::addColumn<QByteArray>("guardada"); // mailbox 1's values after Chequear1
-        QTest::addColumn<QString>("leida");
-        QTest::addColumn<QByteArray>("escrita"); // what a save writes for it
-        const QByteArray ninguna = "\"Seguridad1\"=\"Ninguna\"\n\"Puerto1\"=\"110\"\n";
-        const QByteArray ssl = "\"Seguridad1\"=\"SSL\"\n\"Puerto1\"=\"995\"\n";
-        const QByteArray stls = "\"Seguridad1\"=\"STLS\"\n\"Puerto1\"=\"110\"\n";
-        const QByteArray pin = "\"Huella1\"=\"" + kHuella + "\"\n";
-        QByteArray conDosPuntos;
-        for (int i = 0; i < 64; i += 2)
-            conDosPuntos += kHuella.mid(i, 2).toLower() + (i < 62 ? ":" : "");
-        QTest::newRow("a mailbox stored before these values: plain on 110") << QByteArray() << "Ninguna:110" << ninguna;
-        QTest::newRow("SSL on 995, pinned") << ssl + pin << "SSL:995:" + QString::fromLatin1(kHuella) << ssl + pin;
-        QTest::newRow("STLS on another port")
-            << QByteArray(stls).replace("110", "1110") << "STLS:1110" << QByteArray(stls).replace("110", "1110");
-        QTest::newRow("plain on another port") << QByteArray(ninguna).replace("110", "2110") << "Ninguna:2110"
-                                               << QByteArray(ninguna).replace("110", "2110");
-        QTest::newRow("SSL without a port is on 995") << QByteArray("\"Seguridad1\"=\"SSL\"\n") << "SSL:995" << ssl;
-        QTest::newRow("the highest port") << QByteArray(ssl).replace("995", "65535") << "SSL:65535"
-                                          << QByteArray(ssl).replace("995", "65535");
-        QTest::newRow("the pin as openssl prints it, colons and lower case")
-            << ssl + "\"Huella1\"=\"" + conDosPuntos + "\"\n" << "SSL:995:" + QString::fromLatin1(kHuella) << ssl + pin;
-        QTest::newRow("a pin a digit short is dropped")
-            << ssl + "\"Huella1\"=\"" + kHuella.chopped(1) + "\"\n" << "SSL:995" << ssl;
-        QTest::newRow("a pin that is not hex is dropped")
-            << ssl + "\"Huella1\"=\"" + kHuella.chopped(1) + "G\"\n" << "SSL:995" << ssl;
-        // A damaged security may fail a check; it must never send a password in clear.
-        for (const char* otra : {"ssl", "TLS", "", "Ninguna "})
-            QTest::addRow("the security \"%s\" reads as SSL", otra)
-                << QByteArray(stls).replace("STLS", otra) << "SSL:110" << QByteArray(ssl).replace("995", "110");
-        for (const char* puerto : {"0", "65536", "99999999", "abc", "", " 995", "+995", "-1", "1e3"})
-            QTest::addRow("the port \"%s\" is the mode's default", puerto)
-                << "\"Seguridad1\"=\"SSL\"\n\"Puerto1\"=\"" + QByteArray(puerto) + "\"\n" << "SSL:995" << ssl;
-    }
-    void conexiones()
-    {
-        QFETCH(QByteArray, guardada);
-        QFETCH(QString, leida);
-        QFETCH(QByteArray, escrita);
-        guarda(expande(unBuzon(guardada)));
-        Registro r(fichero());
-        TBuzon tabla;
-        Transaccion t(r);
-        lee_registro(t, tabla);
-        QCOMPARE(tablaEnTexto(tabla), QStringList{"Casa|pop.casa.es|ana|" + QString::fromLatin1(QByteArray("secreta").toHex())
-                                                  + "|Si|" + leida});
-        TRegIniFile(t, reg::kRutaConfiguracion).EraseSection(reg::kBuzones);
-        registrar(t, tabla);
-        t.confirma();
-        QCOMPARE(QString::fromUtf8(lee(fichero())), QString::fromUtf8(expande(unBuzon(escrita))));
+        QCOMPARE(DecodificaClave("Error") + DecodificaClave("0a") + DecodificaClave("33A"), QByteArray("\x8D\x80\xAD" "a"));
     }
 
     void carga_data()
     {
         QTest::addColumn<QByteArray>("entrada");
+        QTest::addColumn<QByteArray>("salida"); // empty: the file as it was
+        QTest::addColumn<QStringList>("estado"); // the error, the options and the table
         QTest::addColumn<QString>("programa");
-        QTest::addColumn<QByteArray>("salida");
-        QTest::addColumn<QString>("error");
-        QTest::addColumn<QString>("opciones");
-        QTest::addColumn<QStringList>("tabla");
-        QTest::addColumn<bool>("primeraVez");
-
-        const QString p = QStringLiteral("/usr/bin/pirel");
-        QTest::newRow("a store without Version takes the first run and writes only the log-on entry")
-            << expande("[L]\n\n") << p << QByteArray() << QString() << "5|Beep|spirel.wav||Si|autoarranque"
-            << QStringList() << true;
-        QTest::newRow("a first run from a folder named in Cyrillic writes its exact path")
-            << expande("[L]\n\n") << QStringLiteral("/home/ана/Программы/pirel") << QByteArray() << QString()
-            << "5|Beep|spirel.wav||Si|autoarranque" << QStringList() << true;
-        QTest::newRow("a program on removable media writes no log-on entry")
-            << expande("[L]\n\n") << QStringLiteral("/media/usb/pirel") << QByteArray() << QString()
-            << "5|Beep|spirel.wav||Si|-" << QStringList() << true;
-        QTest::newRow("Numero 2.0 runs no step and rewrites nothing; si is not Si")
-            << expande(kVersion2) << p << QByteArray() << QString()
-            << "10|Wave|/usr/share/sounds/aviso.wav|thunderbird|Si|-" << QStringList{kTablaV2a, kTablaV2b} << false;
-        // The stored texts are compared exactly where they are read, as they always were.
-        const auto opcionesDe = [&](const char* nombre, const QByteArray& de, const QByteArray& a, const char* opciones) {
-            QTest::newRow(nombre) << expande(QByteArray(kVersion2).replace(de, a)) << p << QByteArray() << QString()
-                                  << QString::fromUtf8(opciones) << QStringList{kTablaV2a, kTablaV2b} << false;
+        const auto fila = [](const char* n, const QByteArray& entrada, const QByteArray& salida, const QString& error, const QString& opciones,
+                             const QStringList& tabla = {}, const QString& programa = kP) {
+            QTest::newRow(n) << entrada << salida << QStringList{error, opciones} + tabla << programa;
         };
-        opcionesDe("beep and si in small letters are neither", "\"Wave\"\n\"Fichero Wav\"=\"/usr/share/sounds/aviso.wav\"\n"
-                   "\"Gestor de Correo\"=\"thunderbird\"\n\"Animacion\"=\"Si\"", "\"beep\"\n\"Animacion\"=\"si\"", "10||||No|-");
-        opcionesDe("Beep", "\"Wave\"", "\"Beep\"", "10|Beep|/usr/share/sounds/aviso.wav|thunderbird|Si|-");
-        opcionesDe("an interval that is no number is told where it is used", "\"10\"", "\"diez\"",
-                   "'diez' is not a valid integer value|Wave|/usr/share/sounds/aviso.wav|thunderbird|Si|-");
-        opcionesDe("no interval at all", "\"frecuencia\"=\"10\"\n", "",
-                   "falta|Wave|/usr/share/sounds/aviso.wav|thunderbird|Si|-");
-        QTest::newRow("Numero 2.5 is rewritten to 2.0")
-            << expande(QByteArray(kVersion2).replace("\"2.0\"", "\"2.5\"")) << p << expande(kVersion2) << QString()
-            << "10|Wave|/usr/share/sounds/aviso.wav|thunderbird|Si|-" << QStringList{kTablaV2a, kTablaV2b} << false;
-        QTest::newRow("Numero 1.3 moves the single mailbox into the table")
-            << expande(kVersion1) << p << expande(kMovida) << QString() << "3||||No|-"
-            << QStringList{kTablaMovida} << false;
-        QTest::newRow("Numero 10.0 counts as version 1")
-            << expande(QByteArray(kVersion1).replace("1.3", "10.0")) << p << expande(kMovida) << QString()
-            << "3||||No|-" << QStringList{kTablaMovida} << false;
-        QTest::newRow("the version-1 step with Codigo absent moves what Error decodes to")
-            << expande(QByteArray(kVersion1).replace("\"Codigo\"=\"{c:vieja}\"\n", "")) << p
-            << expande(QByteArray(kMovida).replace("{c:vieja}", CodificaClave(DecodificaClave("Error")))) << QString()
-            << "3||||No|-"
-            << QStringList{"Buzon 1|pop.viejo.es|pepe|" + QString::fromLatin1(DecodificaClave("Error").toHex()) + "|Si|Ninguna:110"}
-            << false;
-        QTest::newRow("the version-1 step with an empty user drops the old values and moves nothing")
-            << expande(QByteArray(kVersion1).replace("\"pepe\"", "\"\"")) << p
-            << expande("[L]\n\n[L\\Configuracion]\n\"frecuencia\"=\"3\"\n\n[L\\Version]\n\"Numero\"=\"2.0\"\n\n")
-            << kFaltaNBuzon << "5||||No|-" << QStringList() << false;
-        QTest::newRow("Numero 0.9 scrambles the old password and then misses nBuzon")
-            << expande(version0("\"clave\"=\"vieja\"\n")) << p
-            << expande(version0("\"Codigo\"=\"{c:vieja}\"\n").replace("0.9", "2.0")) << kFaltaNBuzon << "5||||No|-"
-            << QStringList() << false;
-        QTest::newRow("the version-0 step with clave absent writes only Numero")
-            << expande(version0("")) << p << expande(version0("").replace("0.9", "2.0")) << kFaltaNBuzon
-            << "5||||No|-" << QStringList() << false;
-        QTest::newRow("the version-0 step with clave empty deletes it and writes no Codigo")
-            << expande(version0("\"clave\"=\"\"\n")) << p << expande(version0("").replace("0.9", "2.0"))
-            << kFaltaNBuzon << "5||||No|-" << QStringList() << false;
-        QTest::newRow("the version-0 step keeps 12 of 15 characters, as it always did")
-            << expande(version0("\"clave\"=\"123456789012345\"\n")) << p
-            << expande(version0("\"Codigo\"=\"{c:123456789012}\"\n").replace("0.9", "2.0")) << kFaltaNBuzon
-            << "5||||No|-" << QStringList() << false;
-        QTest::newRow("the version-1 step cuts server, user and password at 40, 20 and 12, as it always did")
-            << expande(QByteArray(kVersion1)
-                           .replace("pop.viejo.es", QByteArray(45, 'h'))
-                           .replace("pepe", QByteArray(25, 'u'))
-                           .replace("{c:vieja}", "{c:" + QByteArray(16, 'c') + "}"))
-            << p
-            << expande(QByteArray(kMovida)
-                           .replace("pop.viejo.es", QByteArray(40, 'h'))
-                           .replace("pepe", QByteArray(20, 'u'))
-                           .replace("{c:vieja}", "{c:" + QByteArray(12, 'c') + "}"))
-            << QString() << "3||||No|-"
-            << QStringList{"Buzon 1|" + QString(40, u'h') + u'|' + QString(20, u'u') + u'|'
-                           + QString::fromLatin1(QByteArray(12, 'c').toHex()) + "|Si|Ninguna:110"}
-            << false;
-        QTest::newRow("a REG_DWORD frecuencia is an invalid data type")
-            << expande(QByteArray(kVersion2).replace("\"frecuencia\"=\"10\"", "\"frecuencia\"=dword:0000000a")) << p
-            << QByteArray() << QStringLiteral("Invalid data type for 'frecuencia'") << "5||||No|-"
-            << QStringList{kTablaV2a, kTablaV2b} << false;
-        QTest::newRow("an nBuzon above 20 is cut to 20")
-            << expande(QByteArray(kVersion2).replace("\"nBuzon\"=\"2\"", "\"nBuzon\"=\"99\"")) << p << QByteArray()
-            << QString() << "10|Wave|/usr/share/sounds/aviso.wav|thunderbird|Si|-" << QStringList() << false;
+        const auto v2 = [&](const QString& n, const QByteArray& de, const QByteArray& a, const QString& segundo = "Ninguna:110", const QString& opciones = kOpciones2) {
+            fila(qPrintable(n), QByteArray(kVersion2).replace(de, a), "", {}, opciones, {kCasa, kTrabajo + segundo});
+        };
+        const auto v0 = [](const QByteArray& clave, const char* numero) { return "[L][L\\Configuracion]Host=h;usuario=u;" + clave + "[L\\Version]Numero=" + numero; };
+        const QString aviso = QStringLiteral("|Wave|/usr/share/sounds/aviso.wav|thunderbird|Si|-");
+        fila("a store without Version is a first run that writes only the log-on entry, by its exact path", "[L]", "", {},
+             "5|Beep|spirel.wav||Si|autoarranque", {}, QStringLiteral("/home/ана/Программы/pirel"));
+        fila("a program on removable media writes no log-on entry", "[L]", "", {}, "5|Beep|spirel.wav||Si|-", {}, QStringLiteral("/media/usb/pirel"));
+        v2("Numero 2.0 runs no step and rewrites nothing; si is not Si", "", "");
+        v2("beep and si in small letters are neither", "Wave;Fichero Wav=/usr/share/sounds/aviso.wav;Gestor de Correo=thunderbird;Animacion=Si",
+           "beep;Animacion=si", "Ninguna:110", "10||||No|-");
+        v2("an interval that is no number is told where it is used", "=10", "=diez", "Ninguna:110", "'diez' is not a valid integer value" + aviso);
+        v2("no interval at all", "frecuencia=10;", "", "Ninguna:110", "falta" + aviso);
+        v2("SSL with no port, pinned as openssl prints it", "nBuzon", "Seguridad2=SSL;Huella2=" + QByteArray::fromHex(kHuella).toHex(':') + ";nBuzon", "SSL:995:" + kHuella);
+        v2("STLS on another port", "nBuzon", "Seguridad2=STLS;Puerto2=1110;nBuzon", "STLS:1110");
+        v2("plain, five digits with a leading zero", "nBuzon", "Seguridad2=Ninguna;Puerto2=02110;nBuzon", "Ninguna:2110");
+        v2("the highest port", "nBuzon", "Seguridad2=SSL;Puerto2=65535;nBuzon", "SSL:65535");
+        v2("a pin that is not 64 hex digits is dropped", "nBuzon", "Seguridad2=SSL;Huella2=" + kHuella.chopped(1) + "G;nBuzon", "SSL:995");
+        // A damaged security may fail a check; it must never send a password in clear.
+        for (const char* otra : {"ssl", "TLS", "", "Ninguna "})
+            v2(QStringLiteral("the security \"%1\" is SSL").arg(otra), "nBuzon", "Seguridad2=" + QByteArray(otra) + ";nBuzon", "SSL:995");
+        for (const char* puerto : {"0", "65536", "001110", "abc", "", " 995", "+995", "-1", "1e3"})
+            v2(QStringLiteral("the port \"%1\" is the mode's default").arg(puerto), "nBuzon", "Seguridad2=SSL;Puerto2=" + QByteArray(puerto) + ";nBuzon", "SSL:995");
+        fila("Numero 2.5 is rewritten to 2.0", QByteArray(kVersion2).replace("=2.0", "=2.5"), kVersion2, {}, kOpciones2, {kCasa, kTrabajo + "Ninguna:110"});
+        fila("Numero 1.3 moves the single mailbox into the table", kVersion1, kMovida, {}, "3||||No|-", {kMovido});
+        fila("the version-1 step with Codigo absent moves what Error decodes to", QByteArray(kVersion1).replace(";Codigo={c:vieja}", ""),
+             QByteArray(kMovida).replace("{c:vieja}", "DFEF"), {}, "3||||No|-", {QString(kMovido).replace(QStringLiteral("vieja"), QString::fromLatin1("\x8D\x80"))});
+        fila("the version-1 step with an empty user drops the old values and moves nothing", QByteArray(kVersion1).replace("pepe", ""),
+             "[L][L\\Configuracion]frecuencia=3[L\\Version]Numero=2.0", kFaltaNBuzon, "5||||No|-");
+        const auto corta = [](QByteArray t, int h, int u, int c) { return t.replace("pop.viejo.es", QByteArray(h, 'h')).replace("pepe", QByteArray(u, 'u')).replace("vieja", QByteArray(c, 'c')); };
+        fila("the version-1 step cuts server, user and password at 40, 20 and 12, as it always did", corta(kVersion1, 45, 25, 16), corta(kMovida, 40, 20, 12),
+             {}, "3||||No|-", {QString::fromLatin1(corta(kMovido.toLatin1(), 40, 20, 12))});
+        fila("Numero 0.9 scrambles the old password, then misses nBuzon", v0("clave=vieja", "0.9"), v0("Codigo={c:vieja}", "2.0"), kFaltaNBuzon, "5||||No|-");
+        fila("the version-0 step keeps 12 of 15 characters", v0("clave=123456789012345", "0.9"), v0("Codigo={c:123456789012}", "2.0"), kFaltaNBuzon, "5||||No|-");
+        const QStringList veinte = QStringList{kCasa, kTrabajo + "Ninguna:110"} + QStringList(18, QString::fromLatin1("Error|Error|Error|\x8D\x80|No|Ninguna:110"));
+        fila("an nBuzon above 20 is cut to 20", QByteArray(kVersion2).replace("nBuzon=2", "nBuzon=99"), "", {}, kOpciones2, veinte);
     }
     void carga()
     {
         QFETCH(QByteArray, entrada);
-        QFETCH(QString, programa);
         QFETCH(QByteArray, salida);
-        QFETCH(QString, error);
-        QFETCH(QString, opciones);
-        QFETCH(QStringList, tabla);
-        QFETCH(bool, primeraVez);
-
-        guarda(entrada);
-        Registro r(fichero());
-        TBuzon t;
-        TOpciones o;
-        QString errorVisto;
-        Arranque a = Arranque::Configurado;
-        try {
-            a = CargaAjustes(r, t, o, programa);
-        } catch (const ErrorAlmacen& e) {
-            errorVisto = e.texto();
-        }
-        QCOMPARE(errorVisto, error);
-        QCOMPARE(QString::fromUtf8(lee(fichero())), QString::fromUtf8(salida.isEmpty() ? entrada : salida));
-        QCOMPARE(opcionesEnTexto(o), opciones);
-        if (QTest::currentDataTag() == QLatin1String("an nBuzon above 20 is cut to 20")) {
-            QCOMPARE(t.numBuzones(), 20);
-            QCOMPARE(t.nombre(20), QByteArray("Error"));
-        } else {
-            QCOMPARE(tablaEnTexto(t), tabla);
-        }
-        QCOMPARE(a == Arranque::PrimeraVez, primeraVez);
-        const bool conEntrada = opciones.endsWith(u"autoarranque") && primeraVez;
-        QCOMPARE(QFile::exists(autoarranque()), conEntrada);
-        if (conEntrada)
-            QVERIFY(lee(autoarranque()).contains("\nExec=\"" + programa.toUtf8() + "\"\n"));
-    }
-
-    void entradaDeAutoarranque_data()
-    {
-        QTest::addColumn<QString>("escrito"); // written by the program, else `entrada` is the file
-        QTest::addColumn<QByteArray>("entrada");
-        QTest::addColumn<QString>("programa");
-        QTest::addColumn<bool>("ejecutarSiempre");
-        const QString p = QStringLiteral("/usr/bin/pirel");
-        const QByteArray escrita = "[Desktop Entry]\nType=Application\nExec=/usr/bin/pirel\n";
-        QTest::newRow("a path in a folder named in Cyrillic") << QStringLiteral("/home/ана/Программы/pirel") << QByteArray()
-                                                            << QStringLiteral("/home/ана/Программы/pirel") << true;
-        QTest::newRow("a path beyond Windows-1252 is not its narrowed form")
-            << QStringLiteral("/opt/?" "?/pirel") << QByteArray() << QStringLiteral("/opt/日本/pirel") << false;
-        QTest::newRow("quotes, dollars, percents and backslashes")
-            << QStringLiteral("/opt/mis \"programas\"/$HOME/100%/a\\b/pirel") << QByteArray()
-            << QStringLiteral("/opt/mis \"programas\"/$HOME/100%/a\\b/pirel") << true;
-        QTest::newRow("the same path in another letter case") << QStringLiteral("/USR/BIN/PIREL") << QByteArray() << p << false;
-        QTest::newRow("an entry written by hand") << QString() << escrita << p << true;
-        QTest::newRow("an entry the desktop has hidden") << QString() << escrita + "Hidden=true\n" << p << false;
-        QTest::newRow("an entry switched off in GNOME") << QString() << escrita + "X-GNOME-Autostart-enabled=false\n" << p
-                                                       << false;
-        QTest::newRow("an Exec of another group") << QString()
-                                                  << QByteArray("[Desktop Entry]\nType=Application\n"
-                                                                "[Desktop Action nueva]\nExec=/usr/bin/pirel\n")
-                                                  << p << false;
-        QTest::newRow("a FIFO in place of the entry") << QString() << QByteArray("fifo") << p << false;
-    }
-    void entradaDeAutoarranque()
-    {
-        QFETCH(QString, escrito);
-        QFETCH(QByteArray, entrada);
+        QFETCH(QStringList, estado);
         QFETCH(QString, programa);
-        QFETCH(bool, ejecutarSiempre);
-        TRegMaquina m(reg::kWindowsActual);
-        if (!escrito.isEmpty()) {
-            m.WriteString(reg::kRun, reg::kEntradaRun, escrito);
-            QCOMPARE(m.ReadString(reg::kRun, reg::kEntradaRun, QStringLiteral("Error")), escrito);
-        } else {
-            QVERIFY(QDir().mkpath(QFileInfo(autoarranque()).path()));
-            if (entrada == "fifo") {
-                QCOMPARE(::mkfifo(QFile::encodeName(autoarranque()).constData(), 0600), 0);
-            } else {
-                QFile f(autoarranque());
-                QVERIFY(f.open(QIODevice::WriteOnly));
-                f.write(entrada);
-            }
-        }
-        guarda(expande(kVersion2));
+        pon(fichero(), expande(entrada));
         Registro r(fichero());
         TBuzon t;
         TOpciones o;
-        QCOMPARE(CargaAjustes(r, t, o, programa), Arranque::Configurado);
-        QCOMPARE(o.ejecutarSiempre, ejecutarSiempre);
+        Arranque a = Arranque::Configurado;
+        const QString error = fallo([&] { a = CargaAjustes(r, t, o, programa); });
+        QCOMPARE((QStringList{error, opcionesEnTexto(o)} + tablaEnTexto(t)), estado);
+        QCOMPARE(QString::fromUtf8(contenido(fichero())), QString::fromUtf8(expande(salida.isEmpty() ? entrada : salida)));
+        QCOMPARE(a == Arranque::PrimeraVez, estado[1].startsWith(u"5|Beep"));
+        QCOMPARE(contenido(autoarranque()).contains("\nExec=\"" + programa.toUtf8() + "\"\n"), estado[1].endsWith(u"autoarranque"));
     }
 
-    void ordenDelGestor_data()
-    {
-        QTest::addColumn<QString>("linea"); // %D: a folder of the test's own
-        QTest::addColumn<QString>("ejecutable");
-        QTest::addColumn<QStringList>("partes");
-        const QString blancos = QStringLiteral("%D/Mis programas/correo");
-        QTest::newRow("a path with blanks, as the picker stores it")
-            << ComillasOrden(blancos) << QString() << QStringList{blancos};
-        QTest::newRow("a path with quotes and blanks, as the picker stores it")
-            << ComillasOrden(QStringLiteral("\"a\" b \"")) << QString() << QStringList{QStringLiteral("\"a\" b \"")};
-        QTest::newRow("an unquoted path with blanks to an executable file, as older versions stored it")
-            << blancos << blancos << QStringList{blancos};
-        QTest::newRow("an unquoted line naming no file is a command line")
-            << QStringLiteral("thunderbird -mail \"a b\"") << QString()
-            << QStringList{QStringLiteral("thunderbird"), QStringLiteral("-mail"), QStringLiteral("a b")};
-        QTest::newRow("an empty line") << QString() << QString() << QStringList();
-    }
     void ordenDelGestor()
     {
-        QFETCH(QString, linea);
-        QFETCH(QString, ejecutable);
-        QFETCH(QStringList, partes);
-        const auto enCarpeta = [&](QString t) { return t.replace(QStringLiteral("%D"), dir_->path()); };
-        if (!ejecutable.isEmpty()) {
-            QVERIFY(QDir().mkpath(QFileInfo(enCarpeta(ejecutable)).path()));
-            QFile f(enCarpeta(ejecutable));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            QVERIFY(f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        }
-        QStringList esperadas;
-        for (const QString& parte : partes)
-            esperadas << enCarpeta(parte);
-        QCOMPARE(PartesDeOrden(enCarpeta(linea)), esperadas);
+        // A picked path is one quoted word; older versions stored it bare, and a line that names an executable is one program.
+        const QString correo = dir_->filePath(QStringLiteral("Mis programas/correo")), raro = QStringLiteral("\"a\" b \"");
+        pon(correo, "#!/bin/sh\n");
+        QVERIFY(QFile::setPermissions(correo, QFile::ReadOwner | QFile::ExeOwner));
+        QCOMPARE(PartesDeOrden(ComillasOrden(raro)), QStringList{raro});
+        QCOMPARE(PartesDeOrden(correo), QStringList{correo});
+        QCOMPARE(PartesDeOrden(QStringLiteral("thunderbird -mail \"a b\"")), (QStringList{"thunderbird", "-mail", "a b"}));
+        QCOMPARE(PartesDeOrden(QString()), QStringList());
     }
 
-    void guardarCincoComoTres()
+    void guardar_data()
     {
-        guarda(expande(kVersion2));
-        Registro r(fichero());
-        TBuzon tabla;
-        TOpciones o;
-        // Every slot secure and pinned: none of slots 4 and 5 may stay behind.
-        for (const char* n : {"1", "2", "3", "4", "5"})
-            tabla.agregar(n, "h", "u", "c", true, {Seguridad::SSL, 995, kHuella});
-        {
-            Transaccion t(r);
-            registrar(t, tabla);
-            t.confirma();
-        }
-        TBuzon copia;
-        copia.agregar("A", "pop.a.es", "a", "ca", true);
-        copia.agregar("B", "pop.b.es", "b", "cb", false, {Seguridad::SSL, 995, kHuella});
-        EleccionDialogo e;
-        e.ficheroWav = "/no/existe.wav";
-        e.gestorCorreo = "evolution";
-        e.ejecutarSiempre = true;
-        e.wave = true;
-        e.animacion = true;
-        e.frecuencia = 15;
-        o.ficheroWav = "spirel.wav";
-        const auto pendiente = [](TBuzon& c) { c.agregar("C", "pop.c.es", "c", "cc", true, {Seguridad::STLS, 1110, {}}); };
-        const Guardado g = Guarda(r, o, tabla, copia, e, 0, pendiente, QStringLiteral("/usr/bin/pirel"));
-        QVERIFY(g.escrito);
-        QCOMPARE(g.intervalo, 15 * 60000);
-        QCOMPARE(tabla.numBuzones(), 3);
-        QCOMPARE(QString::fromUtf8(lee(fichero())), QString::fromUtf8(expande(R"([L]
-
-[L\Configuracion]
-"frecuencia"="15"
-"Hacer Sonido"="Wave"
-"Fichero Wav"="spirel.wav"
-"Gestor de Correo"="evolution"
-"Animacion"="Si"
-
-[L\Configuracion\Buzones]
-"Buzon1"="A"
-"Host1"="pop.a.es"
-"usuario1"="a"
-"Codigo1"="{c:ca}"
-"Chequear1"="Si"
-"Seguridad1"="Ninguna"
-"Puerto1"="110"
-"Buzon2"="B"
-"Host2"="pop.b.es"
-"usuario2"="b"
-"Codigo2"="{c:cb}"
-"Chequear2"="No"
-"Seguridad2"="SSL"
-"Puerto2"="995"
-"Huella2"="00112233445566778899AABBCCDDEEFF00112233445566778899AABBCCDDEEFF"
-"Buzon3"="C"
-"Host3"="pop.c.es"
-"usuario3"="c"
-"Codigo3"="{c:cc}"
-"Chequear3"="Si"
-"Seguridad3"="STLS"
-"Puerto3"="1110"
-"nBuzon"="3"
-
-[L\Version]
-"Numero"="2.0"
-
-)")));
-        QVERIFY(lee(autoarranque()).contains("\nExec=\"/usr/bin/pirel\"\nTryExec=/usr/bin/pirel\n"));
-
-        // Autostart off removes the entry.
-        e.ejecutarSiempre = false;
-        QVERIFY(Guarda(r, o, tabla, copia, e, 0, {}, QStringLiteral("/usr/bin/pirel")).escrito);
-        QVERIFY(!QFile::exists(autoarranque()));
-        QCOMPARE(r.reemplazos(), 2); // the same table and options again: no write
+        QTest::addColumn<QString>("que"); // what the chosen aviso.wav is, or what is wrong
+        for (const char* que : {"nada", "fichero", "enlace", "carpeta", "fifo", "sin buzones", "autostart bloqueado"})
+            QTest::newRow(que) << QString::fromLatin1(que);
     }
-
-    void ficheroWav_data()
-    {
-        QTest::addColumn<QString>("que");
-        QTest::addColumn<bool>("tomado");
-        QTest::newRow("a regular file is taken") << QStringLiteral("fichero") << true;
-        QTest::newRow("a link to one too") << QStringLiteral("enlace") << true;
-        QTest::newRow("a folder is not") << QStringLiteral("carpeta") << false;
-        QTest::newRow("nor a FIFO") << QStringLiteral("fifo") << false;
-        QTest::newRow("nor a name of nothing") << QStringLiteral("nada") << false;
-    }
-    void ficheroWav()
+    void guardar()
     {
         QFETCH(QString, que);
-        QFETCH(bool, tomado);
-        const QString ruta = dir_->filePath(QStringLiteral("aviso.wav"));
-        const QByteArray r8 = QFile::encodeName(ruta);
-        if (que == u"fichero" || que == u"enlace") {
-            QFile f(dir_->filePath(QStringLiteral("real.wav")));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-        }
-        if (que == u"fichero")
-            QVERIFY(QFile::rename(dir_->filePath(QStringLiteral("real.wav")), ruta));
-        else if (que == u"enlace")
-            QVERIFY(QFile::link(QStringLiteral("real.wav"), ruta));
-        else if (que == u"carpeta")
-            QVERIFY(QDir().mkpath(ruta));
-        else if (que == u"fifo")
-            QCOMPARE(::mkfifo(r8.constData(), 0600), 0);
+        const bool tomado = que == u"fichero" || que == u"enlace", bloqueado = que.startsWith(u"autostart"), vacia = que == u"sin buzones";
+        // Stale slots up to five, pinned: none may stay behind.
+        const QByteArray antes = expande("[L][L\\Configuracion\\Buzones]Huella1=" + kHuella + ";Buzon4=D;Huella4=" + kHuella + ";nBuzon=5");
+        const QString wav = dir_->filePath(QStringLiteral("aviso.wav")), real = dir_->filePath(QStringLiteral("real.wav"));
+        const QString programa = QStringLiteral("/home/ана/日本 \"programas\"/$HOME/100%/a\\b\tc/pirel"); // as the desktop entry escapes it
+        pon(fichero(), antes);
+        pon(real, "RIFF");
+        pon(dir_->filePath(bloqueado ? QStringLiteral("autostart") : QStringLiteral("otro")), ""); // a file where the folder goes fails for root too
+        QVERIFY(que == u"fichero" ? QFile::rename(real, wav) : que == u"enlace" ? QFile::link(real, wav) : que == u"carpeta" ? QDir().mkpath(wav)
+                : que != u"fifo" || ::mkfifo(QFile::encodeName(wav).constData(), 0600) == 0);
         Registro r(fichero());
-        TBuzon tabla, copia;
-        copia.agregar("A", "pop.a.es", "a", "ca", true);
-        TOpciones o;
+        TBuzon tabla, copia, leida;
+        TOpciones o, leidas;
         o.ficheroWav = "spirel.wav";
-        EleccionDialogo e;
-        e.ficheroWav = r8;
-        e.frecuencia = 5;
-        QVERIFY(Guarda(r, o, tabla, copia, e, 0, {}, QStringLiteral("/usr/bin/pirel")).escrito);
-        QCOMPARE(o.ficheroWav, tomado ? r8 : QByteArray("spirel.wav"));
-        QVERIFY(lee(fichero()).contains("\"Fichero Wav\"=\"" + o.ficheroWav + "\"\n"));
-    }
-
-    void guardarSinBuzonesNoEscribeNada()
-    {
-        guarda(expande(kVersion2));
-        const QByteArray antes = lee(fichero());
-        Registro r(fichero());
-        TBuzon tabla, copia;
-        TOpciones o;
-        EleccionDialogo e;
-        e.frecuencia = 20;
-        e.beep = true;
-        const Guardado g = Guarda(r, o, tabla, copia, e, 0, {}, QStringLiteral("/usr/bin/pirel"));
-        QVERIFY(!g.escrito);
-        QCOMPARE(g.intervalo, 20 * 60000);
-        QCOMPARE(lee(fichero()), antes);
-        QCOMPARE(opcionesEnTexto(o), QStringLiteral("20|Beep|||No|-"));
-    }
-
-    void autoarranqueQueNoSePuedeEscribir()
-    {
-        // A file where the folder should be fails for root as well.
-        QFile tapon(dir_->filePath(QStringLiteral("autostart")));
-        QVERIFY(tapon.open(QIODevice::WriteOnly));
-        tapon.close();
-        Registro r(fichero());
-        TBuzon tabla, copia;
-        copia.agregar("A", "pop.a.es", "a", "ca", true);
-        TOpciones o;
-        EleccionDialogo e;
-        e.ejecutarSiempre = true;
-        e.frecuencia = 5;
-        try {
-            (void)Guarda(r, o, tabla, copia, e, 0, {}, QStringLiteral("/usr/bin/pirel"));
-            QFAIL("the log-on entry cannot be written");
-        } catch (const ErrorAlmacen& error) {
-            QCOMPARE(error.texto(), QStringLiteral("Failed to create key Run"));
+        if (!vacia) {
+            copia.agregar("A", "pop.a.es", "a", "ca", true);
+            copia.agregar("B", "pop.b.es", "b", "cb", false, {Seguridad::SSL, 995, kHuella});
         }
-        QVERIFY2(lee(fichero()).contains("\"Animacion\"=\"No\""), "table, Numero and options are written first");
-
-        QFile::remove(fichero());
-        TOpciones primera;
-        try {
-            CargaAjustes(r, tabla, primera, QStringLiteral("/usr/bin/pirel"));
-            QFAIL("a first run whose log-on entry cannot be written reports it");
-        } catch (const ErrorAlmacen& error) {
-            QCOMPARE(error.texto(), QStringLiteral("Failed to create key Run"));
+        EleccionDialogo e{QFile::encodeName(wav), "C:\\Archivos \"de\" programa \x80", true, true, false, true, 15};
+        Guardado g;
+        QCOMPARE(fallo([&] { g = Guarda(r, o, tabla, copia, e, 0, [](TBuzon& c) { c.agregar("C", "pop.c.es", "c", "cc", true, {Seguridad::STLS, 1110, {}}); }, programa); }),
+                 bloqueado ? QStringLiteral("Failed to create key Run") : QString());
+        const QByteArray sonido = tomado ? QFile::encodeName(wav) : "spirel.wav";
+        QCOMPARE(opcionesEnTexto(o), QString::fromLatin1("15|Beep|" + sonido + "|C:\\Archivos \"de\" programa \x80|Si|autoarranque"));
+        QVERIFY(g.escrito == (!vacia && !bloqueado) && g.intervalo == (bloqueado ? 0 : 15 * 60000));
+        QCOMPARE(QString::fromUtf8(contenido(fichero())), QString::fromUtf8(vacia ? antes : expande(
+            "[L][L\\Configuracion]frecuencia=15;Hacer Sonido=Beep;Fichero Wav=" + sonido + ";Gestor de Correo=C:\\\\Archivos \\\"de\\\" programa €;"
+            "Animacion=Si[L\\Configuracion\\Buzones]Buzon1=A;Host1=pop.a.es;usuario1=a;Codigo1={c:ca};Chequear1=Si;Seguridad1=Ninguna;Puerto1=110;"
+            "Buzon2=B;Host2=pop.b.es;usuario2=b;Codigo2={c:cb};Chequear2=No;Seguridad2=SSL;Puerto2=995;Huella2=" + kHuella + ";Buzon3=C;Host3=pop.c.es;"
+            "usuario3=c;Codigo3={c:cc};Chequear3=Si;Seguridad3=STLS;Puerto3=1110;nBuzon=3[L\\Version]Numero=2.0")));
+        if (vacia || bloqueado)
+            return;
+        QVERIFY(contenido(autoarranque()).contains("\nExec=\"/home/ана/日本 \\\\\"programas\\\\\"/\\\\$HOME/100%%/a\\\\\\\\b\\tc/pirel\"\n"
+                                                   "TryExec=/home/ана/日本 \"programas\"/$HOME/100%/a\\\\b\\tc/pirel\n"));
+        QCOMPARE(CargaAjustes(r, leida, leidas, programa), Arranque::Configurado);
+        QCOMPARE(opcionesEnTexto(leidas) + tablaEnTexto(leida).join(u'/'), opcionesEnTexto(o) + tablaEnTexto(tabla).join(u'/'));
+        // Autostart off removes the entry; the same table and options again write nothing.
+        e.ejecutarSiempre = false;
+        QVERIFY(Guarda(r, o, tabla, copia, e, 0, {}, programa).escrito && !QFile::exists(autoarranque()));
+        QCOMPARE(r.reemplazos(), 1);
+        // An entry written by hand starts the program; the desktop's ways of switching it off, or an Exec of another group, do not.
+        const QByteArray aMano = "[Desktop Entry]\nType=Application\nExec=/usr/bin/pirel\n";
+        for (const QByteArray& entrada : {aMano + "Hidden=true\n", aMano + "X-GNOME-Autostart-enabled=false\n", QByteArray(aMano).insert(33, "[Desktop Action a]\n"), aMano}) {
+            pon(autoarranque(), entrada);
+            QCOMPARE(TRegMaquina(reg::kWindowsActual).ReadString(reg::kRun, reg::kEntradaRun, QStringLiteral("Error")) == kP, entrada == aMano);
         }
-        QVERIFY(!primera.animacion);
-        QVERIFY2(!QFile::exists(fichero()), "the registry file keeps what it held: nothing");
     }
 };
 
