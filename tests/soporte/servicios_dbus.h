@@ -6,6 +6,8 @@
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QVariantMap>
 
 namespace pirel::prueba {
@@ -13,16 +15,30 @@ namespace pirel::prueba {
 class BusesPrivados {
 public:
     ~BusesPrivados() { Termina(daemons_[0]), Termina(daemons_[1]); }
-    [[nodiscard]] bool arranca(QString* error);
+    // The usual session configuration: anyone may own any name, so the stand-ins own the desktop's.
+    [[nodiscard]] bool arranca(QString* error)
+    {
+        for (bool sistema : {false, true}) {
+            QProcess& daemon = daemons_[sistema];
+            daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--nopidfile", "--address=" + direccion(sistema)});
+            EsperaA([&] { return QFile::exists(direccion(sistema).mid(10)) || daemon.state() == QProcess::NotRunning; });
+            if (!QFile::exists(direccion(sistema).mid(10)))
+                return *error = "dbus-daemon did not start: " + QString::fromLocal8Bit(daemon.readAllStandardError()), false;
+        }
+        return true;
+    }
     QString direccion(bool sistema) const { return "unix:path=" + dir_.filePath(sistema ? "system" : "session"); }
-    // The program's environment on these buses.
     void aplica(QProcessEnvironment& e) const
     {
         e.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), direccion(false));
         e.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), direccion(true));
     }
     // A connection of this process, named `nombre`, that owns `servicio` with `objeto` at `ruta`.
-    bool publica(bool sistema, const QString& nombre, const QString& servicio, const QString& ruta, QObject* objeto) const;
+    bool publica(bool sistema, const QString& nombre, const QString& servicio, const QString& ruta, QObject* objeto) const
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(direccion(sistema), nombre);
+        return bus.registerObject(ruta, objeto, QDBusConnection::ExportAllContents) && bus.registerService(servicio);
+    }
 
 private:
     QTemporaryDir dir_;
@@ -51,7 +67,7 @@ private:
     int arranques_ = 0;
 };
 
-// org.freedesktop.Notifications that keeps every Notify.
+// org.freedesktop.Notifications that keeps every Notify and the id it gave last.
 class NotificadorFalso : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
@@ -61,14 +77,15 @@ public:
         return buses.publica(false, QStringLiteral("notificador"), QStringLiteral("org.freedesktop.Notifications"),
                              QStringLiteral("/org/freedesktop/Notifications"), this);
     }
-    QList<QVariantList> llamadas; // the arguments of every Notify
+    QList<QVariantList> llamadas;
+    uint ultima = 0;
 public slots:
     QStringList GetCapabilities() { return {"actions", "body", "body-markup"}; }
     uint Notify(const QString&, uint reemplaza, const QString&, const QString&, const QString&, const QStringList&,
                 const QVariantMap&, int)
     {
         llamadas << message().arguments();
-        return reemplaza ? reemplaza : uint(llamadas.size());
+        return ultima = reemplaza ? reemplaza : uint(llamadas.size());
     }
 signals:
     void NotificationClosed(uint id, uint reason);
@@ -82,9 +99,29 @@ class SistemaFalso : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.NetworkManager")
     Q_PROPERTY(uint State MEMBER estado_)
 public:
-    bool arranca(const BusesPrivados& buses, uint estadoRed);
-    void ponRed(uint estado);
-    void reanuda();
+    bool arranca(const BusesPrivados& buses, uint estadoRed)
+    {
+        estado_ = estadoRed;
+        const bool hecho = buses.publica(true, QStringLiteral("sistema"), QStringLiteral("org.freedesktop.NetworkManager"),
+                                         QStringLiteral("/org/freedesktop/NetworkManager"), this);
+        bus_ = QDBusConnection(QStringLiteral("sistema"));
+        return hecho && bus_.registerService(QStringLiteral("org.freedesktop.login1"));
+    }
+    void ponRed(uint estado)
+    {
+        estado_ = estado;
+        bus_.send(QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/NetworkManager"),
+                                             QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"))
+                  << QStringLiteral("org.freedesktop.NetworkManager") << QVariantMap{{QStringLiteral("State"), estado}}
+                  << QStringList());
+    }
+    void reanuda()
+    {
+        for (const bool entrando : {true, false})
+            bus_.send(QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
+                                                 QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"))
+                      << entrando);
+    }
 
 private:
     QDBusConnection bus_{QString()};
