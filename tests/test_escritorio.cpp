@@ -6,7 +6,6 @@
 #include "servidor_guion.h"
 #include "sni.h"
 
-#include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusPendingCall>
 #include <QDir>
@@ -15,25 +14,6 @@
 
 using namespace pirel;
 using namespace pirel::prueba;
-
-namespace {
-
-Guion Cuenta(int n)
-{
-    static const char* const kCabeceras[][2] = {{"Hola <b>&", "Ana"}, {"Cena", "Eva"}, {"Ya", "Pio"}};
-    Guion g = Guion::entrada().stat(n);
-    for (int k = 1; k <= n; ++k)
-        g.top(k, kCabeceras[k - 1][0], kCabeceras[k - 1][1]);
-    return g.quit();
-}
-
-int Fin(QProcess& p)
-{
-    return EsperaA([&] { return p.state() == QProcess::NotRunning; }) && p.exitStatus() == QProcess::NormalExit
-               ? p.exitCode() : -1;
-}
-
-}
 
 class TestEscritorio : public QObject {
     Q_OBJECT
@@ -53,10 +33,10 @@ class TestEscritorio : public QObject {
         const QString carpeta = dir_.filePath(nombre);
         QDir().mkpath(carpeta + "/Ludaren");
         QFile f(carpeta + "/Ludaren/registro.reg");
+        const QByteArray k = "\n[HKEY_CURRENT_USER\\Software\\Ludaren\\";
         if (opciones != "-" && f.open(QIODevice::WriteOnly))
-            f.write("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Version]\n\"Numero\"=\"2.0\"\n"
-                    "\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion]\n\"frecuencia\"=\"60\"\n\"Hacer Sonido\"=\"\"\n"
-                    + opciones + "\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion\\Buzones]\n\"nBuzon\"=\"1\"\n"
+            f.write("Windows Registry Editor Version 5.00\n" + k + "Version]\n\"Numero\"=\"2.0\"\n" + k + "Configuracion]\n"
+                    "\"frecuencia\"=\"60\"\n\"Hacer Sonido\"=\"\"\n" + opciones + k + "Configuracion\\Buzones]\n\"nBuzon\"=\"1\"\n"
                     "\"Buzon1\"=\"Casa\"\n\"Host1\"=\"127.0.0.1\"\n\"usuario1\"=\"pepe\"\n\"Chequear1\"=\"Si\"\n\"Codigo1\"=\""
                     + CodificaClave("secreta") + "\"\n");
         QProcessEnvironment e = x_.entornoPrograma();
@@ -67,33 +47,27 @@ class TestEscritorio : public QObject {
         e.insert("PIREL_PLAZOS_MS", "300 1200");
         return e;
     }
+    static Guion Cuenta(int n)
+    {
+        static const char* const kCabeceras[][2] = {{"Hola <b>&", "Ana"}, {"Cena", "Eva"}, {"Ya", "Pio"}};
+        Guion g = Guion::entrada().stat(n);
+        for (int k = 1; k <= n; ++k)
+            g.top(k, kCabeceras[k - 1][0], kCabeceras[k - 1][1]);
+        return g.quit();
+    }
+    static int Fin(QProcess& p)
+    {
+        return EsperaA([&] { return p.state() == p.NotRunning; }) && p.exitStatus() == p.NormalExit ? p.exitCode() : -1;
+    }
     static void lanza(QProcess& p, const QProcessEnvironment& e, const QStringList& argumentos = {})
     {
         p.setProcessEnvironment(e);
         p.setProcessChannelMode(QProcess::ForwardedChannels);
         p.start(QCoreApplication::applicationDirPath() + "/pirel", argumentos);
     }
-    QString ventana(const QString& titulo) const // the visible window so named, once there is one
-    {
-        QString v;
-        return EsperaA([&] { return !(v = x_.busca(titulo)).isEmpty(); }), v;
-    }
     QImage captura(const QString& ventana, const QString& nombre) const
     {
-        Orden("import", {"-window", ventana, artefactos_ + nombre}, x_.entorno());
-        return QImage(artefactos_ + nombre);
-    }
-    // Opens the icon's menu and presses `tecla`. A click while the program still holds the
-    // grab of the menu it closed is lost: once more.
-    bool menu(const QString& icono, const char* tecla) const
-    {
-        const qsizetype antes = x_.ventanas("pirel").size();
-        for (int intento = 0; intento < 5; ++intento) {
-            x_.xdotool({"mousemove", "--window", icono, "11", "15", "click", "3"});
-            if (EsperaA([&] { return x_.ventanas("pirel").size() > antes; }, 2000))
-                return x_.xdotool({"key", tecla}), true;
-        }
-        return false;
+        return Orden("import", {"-window", ventana, artefactos_ + nombre}, x_.entorno()), QImage(artefactos_ + nombre);
     }
     // Asynchronous, so that this process's stand-ins keep answering meanwhile.
     QDBusMessage llama(const QString& servicio, const QString& ruta, const char* interfaz, const char* metodo,
@@ -128,26 +102,22 @@ private slots:
         QProcess programa;
         lanza(programa, e);
         QVERIFY(EsperaA([&] { return servidor.conexiones() == 1; }));
-        QVERIFY(x_.arrancaBandeja());
-        QVERIFY2(EsperaA([&] { return x_.ventanas("pirel").size() == 1; }), "no icon when the tray came");
+        QVERIFY2(x_.arrancaBandeja() && EsperaA([&] { return x_.ventanas("pirel").size() == 1; }), "no icon when the tray came");
         const QString icono = x_.ventanas("pirel").first();
         const QImage vacio = captura(icono, "icono-vacio.png");
-        QVERIFY(menu(icono, "a"));
-        const QString aviso = ventana("^2 Mensajes$");
+        QVERIFY(x_.menu(icono, "a"));
+        const QString aviso = x_.espera("^2 Mensajes$");
         QVERIFY2(!aviso.isEmpty() && !aviso.contains(u'\n'), "not one notice");
-        QVERIFY(Orden("xprop", {"-id", aviso, "_NET_WM_STATE"}, x_.entorno()).contains(u"_NET_WM_STATE_ABOVE"));
-        QVERIFY2(x_.xdotool({"getwindowfocus"}) != aviso, "the notice took the keyboard");
+        QVERIFY2(Orden("xprop", {"-id", aviso, "_NET_WM_STATE"}, x_.entorno()).contains(u"_NET_WM_STATE_ABOVE")
+                     && x_.xdotool({"getwindowfocus"}) != aviso, "the notice is not above, or took the keyboard");
         QVERIFY2(EsperaA([&] { return captura(icono, "icono-con-correo.png") != vacio; }), "the picture stayed");
         // A third message while the notice is open refreshes it, still without the keyboard.
-        QVERIFY(menu(icono, "a"));
+        QVERIFY(x_.menu(icono, "a"));
         QVERIFY2(EsperaA([&] { return x_.busca("^3 Mensajes$") == aviso; }), "the notice was not refreshed");
         QVERIFY2(x_.xdotool({"getwindowfocus"}) != aviso, "the refreshed notice took the keyboard");
-        x_.xdotool({"mousemove", "--window", aviso, "70", "50", "click", "1"});
-        QVERIFY2(EsperaA([&] { return captura(aviso, "aviso-ampliado.png").width() == 512; }), "not half the screen");
         QVERIFY2(servidor.termina() && servidor.fallos().isEmpty(), qPrintable(servidor.fallos().join(u'\n')));
-        QVERIFY(menu(icono, "s"));
+        QVERIFY(x_.menu(icono, "s"));
         QCOMPARE(Fin(programa), 0);
-        x_.paraBandeja();
     }
 
     void primerArranqueConElDialogo()
@@ -155,21 +125,18 @@ private slots:
         ServidorGuion servidor({Guion::entrada("ana", "clave").stat(1).top(1, "Hola", "Eva").quit()});
         QProcess programa;
         lanza(programa, entorno("vacia", servidor.puerto(), false, "-"));
-        const QString dialogo = ventana("^Ludaren Electrónico$");
+        const QString dialogo = x_.espera("^Ludaren Electrónico$");
         QVERIFY2(!dialogo.isEmpty(), "the first start shows no dialog");
-        const auto teclea = [&](const QStringList& argumentos) { x_.xdotool(QStringList{"windowfocus", "--sync", dialogo} + argumentos); };
+        const auto teclea = [&](const QStringList& teclas) { x_.xdotool(QStringList{"windowfocus", "--sync", dialogo} + teclas); };
         teclea({"key", "alt+n"});
         QTest::qWait(800); // the focus moves to the name only once the program has handled the key
         for (const char* campo : {"Casa", "127.0.0.1", "ana", "clave"})
             teclea({"type", "--delay", "40", campo}), teclea({"key", "Tab"});
-        // Past "Chequear" to the security, "Ninguna"; back to the password, where Ctrl+Tab changes pages.
-        teclea({"key", "Tab", "n", "shift+Tab", "shift+Tab", "alt+d", "ctrl+Tab", "ctrl+shift+Tab", "alt+a"});
+        // Past "Chequear" to the security, "Ninguna", and back to the password; the mailbox is checked at once.
+        teclea({"key", "Tab", "n", "shift+Tab", "shift+Tab", "alt+d", "alt+a"});
         QVERIFY2(servidor.termina() && servidor.fallos().isEmpty(), qPrintable(servidor.fallos().join(u'\n')));
-        QFile registro(dir_.filePath("vacia/Ludaren/registro.reg"));
-        const QByteArray escrito = registro.open(QIODevice::ReadOnly) ? registro.readAll() : QByteArray();
-        for (const char* valor : {"\"Buzon1\"=\"Casa\"", "\"usuario1\"=\"ana\"", "\"Seguridad1\"=\"Ninguna\"\n\"Puerto1\"=\"110\""})
-            QVERIFY2(escrito.contains(valor), escrito.constData());
         Termina(programa);
+        x_.paraBandeja();
     }
 
     void panelQueLlegaTardeYSeReinicia()
@@ -179,13 +146,12 @@ private slots:
         ServidorGuion servidor({Cuenta(2), Cuenta(3)});
         QProcess programa;
         lanza(programa, entorno("panel", servidor.puerto(), true, "\"Animacion\"=\"No\"\n"));
-        QTest::qWait(3000);
-        QVERIFY(vigia.arranca());
-        QVERIFY2(EsperaA([&] { return vigia.registros.size() == 1; }), "the item was not registered");
-        vigia.para();
-        QTest::qWait(300);
-        QVERIFY(vigia.arranca());
-        QVERIFY2(EsperaA([&] { return vigia.registros.size() == 2; }), "not registered with the restarted watcher");
+        for (const int arranque : {1, 2}) { // late, then restarted
+            vigia.para();
+            QTest::qWait(arranque == 1 ? 3000 : 300);
+            QVERIFY(vigia.arranca());
+            QVERIFY2(EsperaA([&] { return vigia.registros.size() == arranque; }), "the item was not registered");
+        }
         const QString item = vigia.registros.last(), sni = "/StatusNotifierItem";
         QVariantMap p; // read as panels read them, all at once
         const auto consejo = [&] {
@@ -208,15 +174,15 @@ private slots:
                                         "separator", "_Salir"}));
         // A click on the icon opens the notice; the menu's first entry checks, its last one ends the program.
         llama(item, sni, "org.kde.StatusNotifierItem", "Activate", {0, 0});
-        QVERIFY2(!ventana("^2 Mensajes$").isEmpty(), "no notice");
-        const auto elige = [&](const ElementoMenuDBus& e) {
-            llama(item, menu, "com.canonical.dbusmenu", "Event", {e.id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+        QVERIFY2(!x_.espera("^2 Mensajes$").isEmpty(), "no notice");
+        const auto elige = [&](int id) {
+            llama(item, menu, "com.canonical.dbusmenu", "Event", {id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
         };
-        elige(raiz.hijos.first());
+        elige(raiz.hijos.first().id);
         QVERIFY2(EsperaA([&] { return consejo() == u"3 Mensajes"; }), qPrintable(consejo()));
         QVERIFY2(servidor.termina() && servidor.fallos().isEmpty(), qPrintable(servidor.fallos().join(u'\n')));
         QCOMPARE(notificador_.llamadas.size(), 0);
-        elige(raiz.hijos.last());
+        elige(raiz.hijos.last().id);
         QCOMPARE(Fin(programa), 0);
     }
 
@@ -233,8 +199,7 @@ private slots:
         QVERIFY(EsperaA([&] { return cliente_.interface()->isServiceRegistered("org.ludaren.Pirel"); }));
         QTest::qWait(1500);
         QCOMPARE(servidor.conexiones(), 0); // not while the network is down
-        // Once the last check is no longer recent, the network state `red` or else a resume: the
-        // notifications sent after the check it brings, -1 when it brings none.
+        // The network state `red`, or else a resume, once the last check is no longer recent: -1 if no check follows.
         const auto tras = [&](uint red) -> qsizetype {
             QTest::qWait(1300);
             const int antes = servidor.conexiones();
@@ -272,8 +237,7 @@ private slots:
         QProcess segundo, salir;
         lanza(segundo, e);
         QCOMPARE(Fin(segundo), 0);
-        QVERIFY2(!ventana("^Ludaren Electrónico$").isEmpty(), "the running program did not open its settings");
-        QCOMPARE(programa.state(), QProcess::Running);
+        QVERIFY2(!x_.espera("^Ludaren Electrónico$").isEmpty(), "the running program did not open its settings");
         for (const int estado : {0, 1}) { // the second time none runs
             lanza(salir, e, {"--salir"});
             QCOMPARE(Fin(salir), estado);

@@ -48,21 +48,18 @@ public:
         QByteArray pantalla;
         x_ = QProcessEnvironment::systemEnvironment();
         if (EsperaA([&] { return (pantalla += xvfb_.readAllStandardOutput()).endsWith('\n'); })) {
-            x_.insert(QStringLiteral("DISPLAY"), u':' + QString::fromLatin1(pantalla.trimmed()));
-            if (EsperaA([this] { return !Orden(QStringLiteral("xdpyinfo"), {}, x_).isEmpty(); }))
-                return true;
+            x_.insert("DISPLAY", u':' + QString::fromLatin1(pantalla.trimmed()));
+            return true;
         }
-        *error = QStringLiteral("Xvfb did not start: ") + QString::fromLocal8Bit(xvfb_.readAllStandardError());
-        return false;
+        return *error = "Xvfb did not start: " + QString::fromLocal8Bit(xvfb_.readAllStandardError()), false;
     }
     [[nodiscard]] bool arrancaBandeja()
     {
         trayer_.setProcessEnvironment(x_);
         trayer_.setStandardOutputFile(QProcess::nullDevice());
         trayer_.setStandardErrorFile(QProcess::nullDevice());
-        trayer_.start(QStringLiteral("trayer"), {"--edge", "top", "--align", "left", "--widthtype", "pixel", "--width",
-                                                  "200", "--height", "32", "--transparent", "false", "--tint", "0x303030"});
-        return EsperaA([this] { return !busca(QStringLiteral("^panel$")).isEmpty(); });
+        trayer_.start("trayer", {"--edge", "top", "--align", "left", "--widthtype", "pixel", "--width", "200", "--height", "32"});
+        return EsperaA([this] { return !busca("^panel$").isEmpty(); });
     }
     void paraBandeja() { Termina(trayer_); }
     const QProcessEnvironment& entorno() const { return x_; }
@@ -80,8 +77,25 @@ public:
     {
         return xdotool({"search", "--onlyvisible", "--class", clase}).split(u'\n', Qt::SkipEmptyParts);
     }
-    // The visible windows whose title matches, one a line.
+    // The visible windows whose title matches, one a line; espera waits until there is one.
     QString busca(const QString& titulo) const { return xdotool({"search", "--onlyvisible", "--name", titulo}); }
+    QString espera(const QString& titulo) const
+    {
+        QString v;
+        return EsperaA([&] { return !(v = busca(titulo)).isEmpty(); }), v;
+    }
+    // Opens the menu of the program's icon and presses `tecla`. A click while the program still
+    // holds the grab of the menu it closed is lost: once more.
+    bool menu(const QString& icono, const char* tecla) const
+    {
+        const qsizetype antes = ventanas("pirel").size();
+        for (int intento = 0; intento < 5; ++intento) {
+            xdotool({"mousemove", "--window", icono, "11", "15", "click", "3"});
+            if (EsperaA([&] { return ventanas("pirel").size() > antes; }, 2000))
+                return xdotool({"key", tecla}), true;
+        }
+        return false;
+    }
 
 private:
     QProcess xvfb_, trayer_;

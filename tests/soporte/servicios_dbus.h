@@ -20,9 +20,8 @@ public:
     {
         for (bool sistema : {false, true}) {
             QProcess& daemon = daemons_[sistema];
-            daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--nopidfile", "--address=" + direccion(sistema)});
-            EsperaA([&] { return QFile::exists(direccion(sistema).mid(10)) || daemon.state() == QProcess::NotRunning; });
-            if (!QFile::exists(direccion(sistema).mid(10)))
+            daemon.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--address=" + direccion(sistema)});
+            if (!EsperaA([&] { return QFile::exists(direccion(sistema).mid(10)); }))
                 return *error = "dbus-daemon did not start: " + QString::fromLocal8Bit(daemon.readAllStandardError()), false;
         }
         return true;
@@ -30,8 +29,8 @@ public:
     QString direccion(bool sistema) const { return "unix:path=" + dir_.filePath(sistema ? "system" : "session"); }
     void aplica(QProcessEnvironment& e) const
     {
-        e.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), direccion(false));
-        e.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), direccion(true));
+        e.insert("DBUS_SESSION_BUS_ADDRESS", direccion(false));
+        e.insert("DBUS_SYSTEM_BUS_ADDRESS", direccion(true));
     }
     // A connection of this process, named `nombre`, that owns `servicio` with `objeto` at `ruta`.
     bool publica(bool sistema, const QString& nombre, const QString& servicio, const QString& ruta, QObject* objeto) const
@@ -54,10 +53,9 @@ public:
     ~VigiaFalso() override { para(); }
     bool arranca()
     {
-        return buses_.publica(false, QStringLiteral("vigia%1").arg(++arranques_),
-                              QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"), this);
+        return buses_.publica(false, QString("vigia%1").arg(++arranques_), "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", this);
     }
-    void para() { QDBusConnection::disconnectFromBus(QStringLiteral("vigia%1").arg(arranques_)); }
+    void para() { QDBusConnection::disconnectFromBus(QString("vigia%1").arg(arranques_)); }
     QStringList registros; // by any start of the watcher
 public slots:
     void RegisterStatusNotifierItem(const QString& servicio) { registros << servicio; }
@@ -74,8 +72,7 @@ class NotificadorFalso : public QObject, protected QDBusContext {
 public:
     bool arranca(const BusesPrivados& buses)
     {
-        return buses.publica(false, QStringLiteral("notificador"), QStringLiteral("org.freedesktop.Notifications"),
-                             QStringLiteral("/org/freedesktop/Notifications"), this);
+        return buses.publica(false, "notificador", "org.freedesktop.Notifications", "/org/freedesktop/Notifications", this);
     }
     QList<QVariantList> llamadas;
     uint ultima = 0;
@@ -102,25 +99,20 @@ public:
     bool arranca(const BusesPrivados& buses, uint estadoRed)
     {
         estado_ = estadoRed;
-        const bool hecho = buses.publica(true, QStringLiteral("sistema"), QStringLiteral("org.freedesktop.NetworkManager"),
-                                         QStringLiteral("/org/freedesktop/NetworkManager"), this);
-        bus_ = QDBusConnection(QStringLiteral("sistema"));
-        return hecho && bus_.registerService(QStringLiteral("org.freedesktop.login1"));
+        const bool hecho = buses.publica(true, "sistema", "org.freedesktop.NetworkManager", "/org/freedesktop/NetworkManager", this);
+        bus_ = QDBusConnection("sistema");
+        return hecho && bus_.registerService("org.freedesktop.login1");
     }
     void ponRed(uint estado)
     {
         estado_ = estado;
-        bus_.send(QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/NetworkManager"),
-                                             QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"))
-                  << QStringLiteral("org.freedesktop.NetworkManager") << QVariantMap{{QStringLiteral("State"), estado}}
-                  << QStringList());
+        bus_.send(QDBusMessage::createSignal("/org/freedesktop/NetworkManager", "org.freedesktop.DBus.Properties", "PropertiesChanged")
+                  << "org.freedesktop.NetworkManager" << QVariantMap{{"State", estado}} << QStringList());
     }
     void reanuda()
     {
-        for (const bool entrando : {true, false})
-            bus_.send(QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
-                                                 QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"))
-                      << entrando);
+        for (const bool antes : {true, false})
+            bus_.send(QDBusMessage::createSignal("/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep") << antes);
     }
 
 private:
