@@ -138,19 +138,18 @@ void conServicios(const EntornoX& x, const QString& configuracion)
     QElapsedTimer t;
     t.start();
     std::unique_ptr<QProcess> programa(lanza(x, configuracion, servidor.puerto(), &buses));
-    EsperaConEventos([&] { return !vigia.registros.isEmpty(); });
+    EsperaA([&] { return !vigia.registros.isEmpty(); });
     const qint64 registro = t.elapsed();
-    EsperaConEventos([&] { return servidor.conexiones() == 1; });
-    EsperaConEventos([] { return false; }, kAsentarse * 1000);
+    EsperaA([&] { return servidor.conexiones() == 1; });
+    EsperaA([] { return false; }, kAsentarse * 1000);
     const long memoria = campo(QStringLiteral("/proc/%1/status").arg(programa->processId()), "VmRSS");
     const long antes = despertares(programa->processId());
-    EsperaConEventos([] { return false; }, kSegundosQuieto * 1000);
+    EsperaA([] { return false; }, kSegundosQuieto * 1000);
     const long quieto = despertares(programa->processId()) - antes;
     // The start-up check is over a minute old by now: the resume brings one.
-    emit sistema.PrepareForSleep(true);
-    emit sistema.PrepareForSleep(false);
+    sistema.reanuda();
     t.restart();
-    EsperaConEventos([&] { return servidor.conexiones() == 2; }, 30000);
+    EsperaA([&] { return servidor.conexiones() == 2; }, 30000);
     const qint64 tras = t.elapsed();
     Termina(*programa);
     std::printf("con vigía, logind y NetworkManager en buses privados:\n");

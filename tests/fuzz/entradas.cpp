@@ -28,11 +28,6 @@ void exige(bool condicion, const char* que)
     std::abort();
 }
 
-QByteArray bytes(const std::uint8_t* datos, std::size_t tamano)
-{
-    return QByteArray(reinterpret_cast<const char*>(datos), static_cast<qsizetype>(tamano));
-}
-
 // The socket component starts timers, which need an application object; one is kept
 // for the whole run, never destroyed, since the fuzzer ends the process from anywhere.
 void aseguraAplicacion()
@@ -50,18 +45,14 @@ void aseguraAplicacion()
 // then closes. Each connection, in order, gets its own share of the bytes.
 class TransporteFalso final : public Transporte {
 public:
-    TransporteFalso(QList<QByteArray> conexiones, QByteArray trozos)
-        : conexiones_(std::move(conexiones))
-        , trozos_(std::move(trozos))
-    {
-    }
+    TransporteFalso(QList<QByteArray> conexiones, QByteArray trozos) : conexiones_(std::move(conexiones)), trozos_(std::move(trozos)) {}
 
-    int descriptor() const override { return abierto_ ? kDescriptor : -1; }
+    int descriptor() const override { return abierto_ ? 1000 : -1; }
     int abre() override
     {
         abierto_ = true;
         salio_ = false;
-        ++conexion_;
+        servidor_ = conexiones_.value(conexion_++);
         posicion_ = 0;
         return 0;
     }
@@ -72,31 +63,23 @@ public:
         exige(abierto_, "nothing is sent without a connection");
         const QByteArray ordenes(datos, longitud);
         exige(ordenes.endsWith("\r\n"), "commands ended by CRLF");
-        // Only a server that has named PIPELINING is sent commands in a row.
-        const bool enCadena = conexiones_.value(conexion_ - 1).left(posicion_).toUpper().contains("PIPELINING");
-        exige(ordenes.count('\n') == 1 || enCadena, "one command at a time unless the server offered PIPELINING");
+        exige(ordenes.count('\n') == 1 || servidor_.left(posicion_).toUpper().contains("PIPELINING"),
+              "one command at a time unless the server offered PIPELINING");
         for (const QByteArray& orden : ordenes.split('\n')) {
-            if (orden.isEmpty())
-                continue;
-            exige(!salio_, "nothing is sent after QUIT");
-            salio_ = orden == "QUIT\r";
-            if (orden.startsWith("TOP "))
-                ++tops_;
+            exige(orden.isEmpty() || !salio_, "nothing is sent after QUIT");
+            salio_ = salio_ || orden == "QUIT\r";
+            tops_ += orden.startsWith("TOP ");
         }
         return longitud;
     }
     qint64 recibe(char* datos, qint64 longitud, bool mirar) override
     {
         exige(abierto_, "nothing is received without a connection");
-        const QByteArray servidor = conexiones_.value(conexion_ - 1);
-        qint64 n = std::min(longitud, servidor.size() - posicion_);
-        if (!trozos_.isEmpty()) {
-            const auto trozo = static_cast<unsigned char>(trozos_[siguiente_ % trozos_.size()]);
-            if (trozo != 0)
-                n = std::min<qint64>(n, trozo);
-        }
-        if (n > 0)
-            std::memcpy(datos, servidor.constData() + posicion_, static_cast<std::size_t>(n));
+        qint64 n = std::min(longitud, servidor_.size() - posicion_);
+        // Sizes of the successive pieces, used in turn; 0 stands for as much as fits.
+        if (const auto trozo = trozos_.isEmpty() ? 0 : static_cast<unsigned char>(trozos_[siguiente_ % trozos_.size()]))
+            n = std::min<qint64>(n, trozo);
+        std::memcpy(datos, servidor_.constData() + posicion_, static_cast<std::size_t>(std::max<qint64>(n, 0)));
         if (!mirar) {
             posicion_ += n;
             ++siguiente_;
@@ -105,26 +88,16 @@ public:
     }
     // This server's bytes all come after the command they answer: none are there to drop.
     int descarta(qint64, bool*) override { return 0; }
-    int cierra() override
-    {
-        abierto_ = false;
-        return 0;
-    }
+    int cierra() override { return abierto_ = false; }
 
-    int tops() const { return tops_; }
+    int tops_ = 0;
 
 private:
-    static constexpr int kDescriptor = 1000;
-
     QList<QByteArray> conexiones_;
-    qsizetype conexion_ = 0;
+    QByteArray servidor_, trozos_;
+    qsizetype conexion_ = 0, siguiente_ = 0;
     qint64 posicion_ = 0;
-    // Sizes of the successive pieces, used in turn; 0 stands for as much as fits.
-    QByteArray trozos_;
-    qsizetype siguiente_ = 0;
-    bool abierto_ = false;
-    bool salio_ = false;
-    int tops_ = 0;
+    bool abierto_ = false, salio_ = false;
 };
 
 class PresentacionMuda final : public Presentacion {
@@ -140,28 +113,35 @@ public:
     void reproduce(const QByteArray&) override {}
 };
 
+// The invariants of every line the notice shows.
+void lineaSana(const QString& cabecera)
+{
+    exige(cabecera.startsWith(u"Casa => "), "a header line starts with the mailbox name");
+    exige(cabecera.toUcs4().size() <= TMensaje::kLinea, "a header line of 255 characters at most");
+    for (const QChar c : cabecera)
+        exige(c.unicode() >= 0x20 && (c.unicode() < 0x7F || c.unicode() >= 0xA0), "a header line holds no control characters");
+}
+
 }
 
 // The first byte shapes the run: its low three bits say how many piece sizes follow it,
 // bit 3 adds a second mailbox, whose server gets what follows the first one's share of
 // as many bytes as the next two say (big-endian), and bit 4 asks for the notice.
-void fuzzRespuestas(const std::uint8_t* datos, std::size_t tamano)
+void fuzzRespuestas(const QByteArray& entrada)
 {
-    if (tamano == 0)
+    if (entrada.isEmpty())
         return;
     aseguraAplicacion();
-    const QByteArray entrada = bytes(datos, tamano);
     const auto forma = static_cast<std::uint8_t>(entrada[0]);
     const bool dosBuzones = forma & 8;
     const QByteArray trozos = entrada.mid(1, forma & 7);
     QByteArray resto = entrada.mid(1 + trozos.size());
     QList<QByteArray> conexiones;
     if (dosBuzones) {
-        const QByteArray cabeza = resto.left(2);
-        resto.remove(0, cabeza.size());
         qsizetype parte = 0;
-        for (const char c : cabeza)
+        for (const char c : resto.left(2))
             parte = parte * 256 + static_cast<unsigned char>(c);
+        resto.remove(0, qMin<qsizetype>(2, resto.size()));
         conexiones << resto.left(parte);
         resto.remove(0, qMin(parte, resto.size()));
     }
@@ -184,23 +164,19 @@ void fuzzRespuestas(const std::uint8_t* datos, std::size_t tamano)
     chequeo.espera = 1;
     // One mailbox after another, on the socket that holds the fake.
     chequeo.simultaneos = 1;
-
     chequeo.CheckMail();
-
     exige(mensajes.numCabeceras() >= 0 && mensajes.numCabeceras() <= kMaxCabeceras, "header count within 0..255");
     for (int n = 1; n <= mensajes.numCabeceras(); ++n)
         exige(mensajes.cabecera(n).toUcs4().size() <= TMensaje::kLinea, "header line of 255 characters at most");
     exige(!chequeo.chequeando(), "no check in progress after the cycle");
     exige(sockets.SocketHandle() == -1, "the connection closed after the cycle");
-    exige(transporte.tops() <= kMaxCabeceras, "no TOP for a header line that could not be kept");
+    exige(transporte.tops_ <= kMaxCabeceras, "no TOP for a header line that could not be kept");
     const QByteArray& sello = chequeo.sello();
     exige(sello.isEmpty() || sello.endsWith('>'), "a time stamp ends with '>'");
 }
 
-void fuzzSello(const std::uint8_t* datos, std::size_t tamano)
+void fuzzSello(const QByteArray& linea)
 {
-    const QByteArray linea = bytes(datos, tamano);
-
     const QByteArray sello = ExtraeSello(linea);
     if (!sello.isEmpty()) {
         exige(linea.endsWith(sello), "the time stamp ends the line");
@@ -215,29 +191,18 @@ void fuzzSello(const std::uint8_t* datos, std::size_t tamano)
     exige(!PrimeraLinea(linea).contains('\r'), "the first line holds no CR");
     exige(EmpiezaPor(linea, linea.left(3).toLower()), "a line starts with its own beginning in any case");
 
-    const QString cabecera = LineaCabecera("Casa", linea);
-    exige(cabecera.startsWith(u"Casa => "), "a header line starts with the mailbox name");
-    exige(cabecera.toUcs4().size() <= TMensaje::kLinea, "a header line of 255 characters at most");
-    for (const QChar c : cabecera)
-        exige(c.unicode() >= 0x20 && (c.unicode() < 0x7F || c.unicode() >= 0xA0), "a header line holds no control characters");
+    lineaSana(LineaCabecera("Casa", linea));
 }
 
-void fuzzCabecera(const std::uint8_t* datos, std::size_t tamano)
+void fuzzCabecera(const QByteArray& entrada)
 {
-    const QByteArray entrada = bytes(datos, tamano);
     (void)mime::Decodifica(entrada);
     // The input is the header block of a TOP answer.
-    const QString cabecera = LineaCabecera("Casa", "+OK\r\n" + entrada + "\r\n.\r\n");
-    exige(cabecera.startsWith(u"Casa => "), "a header line starts with the mailbox name");
-    exige(cabecera.toUcs4().size() <= TMensaje::kLinea, "a header line of 255 characters at most");
-    for (const QChar c : cabecera)
-        exige(c.unicode() >= 0x20 && (c.unicode() < 0x7F || c.unicode() >= 0xA0), "a header line holds no control characters");
+    lineaSana(LineaCabecera("Casa", "+OK\r\n" + entrada + "\r\n.\r\n"));
 }
 
-void fuzzClave(const std::uint8_t* datos, std::size_t tamano)
+void fuzzClave(const QByteArray& codigo)
 {
-    const QByteArray codigo = bytes(datos, tamano);
-
     const QByteArray clave = DecodificaClave(codigo);
     exige(clave.size() == codigo.size() / 2, "one character for every two digits");
 
@@ -253,12 +218,12 @@ void fuzzClave(const std::uint8_t* datos, std::size_t tamano)
         exige(CodificaClave(clave) == codigo, "upper-case hexadecimal scrambles back to itself");
 }
 
-void fuzzRegistro(const std::uint8_t* datos, std::size_t tamano)
+void fuzzRegistro(const QByteArray& entrada)
 {
     const QString fichero = QStringLiteral("fuzz.reg");
     ArchivoRegistro archivo;
     try {
-        archivo = ArchivoRegistro::lee(bytes(datos, tamano), fichero);
+        archivo = ArchivoRegistro::lee(entrada, fichero);
     } catch (const ErrorAlmacen&) {
         return;
     }

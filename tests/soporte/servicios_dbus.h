@@ -1,132 +1,123 @@
 #pragma once
-// A private session bus and a private system bus (dbus-daemon with configurations of our
-// own in a temporary folder), and stand-ins for the desktop's services on them. The
-// stand-ins answer from this process's event loop: wait with EsperaConEventos.
+// A private session bus and a private system bus, and stand-ins for the desktop's services
+// on them, which answer from this process's event loop: wait with EsperaA.
+#include "entorno_x.h"
+
 #include <QDBusConnection>
-#include <QElapsedTimer>
-#include <QObject>
-#include <QProcess>
-#include <QStringList>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QVariantMap>
 
-#include <functional>
-
 namespace pirel::prueba {
-
-// Polls `condicion` while this process's events, D-Bus calls included, are handled.
-bool EsperaConEventos(const std::function<bool()>& condicion, int ms = 10000);
 
 class BusesPrivados {
 public:
-    BusesPrivados() = default;
-    ~BusesPrivados();
-    BusesPrivados(const BusesPrivados&) = delete;
-    BusesPrivados& operator=(const BusesPrivados&) = delete;
-
-    [[nodiscard]] bool arranca(QString* error);
-    // The program's environment on these buses.
-    void aplica(QProcessEnvironment& entorno) const;
-    // A connection of this process; each name is a client of its own.
-    QDBusConnection conecta(bool sistema, const QString& nombre) const;
+    ~BusesPrivados() { Termina(daemons_[0]), Termina(daemons_[1]); }
+    // The usual session configuration: anyone may own any name, so the stand-ins own the desktop's.
+    [[nodiscard]] bool arranca(QString* error)
+    {
+        for (bool sistema : {false, true}) {
+            QProcess& daemon = daemons_[sistema];
+            daemon.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--address=" + direccion(sistema)});
+            if (!EsperaA([&] { return QFile::exists(direccion(sistema).mid(10)); }))
+                return *error = "dbus-daemon did not start: " + QString::fromLocal8Bit(daemon.readAllStandardError()), false;
+        }
+        return true;
+    }
+    QString direccion(bool sistema) const { return "unix:path=" + dir_.filePath(sistema ? "system" : "session"); }
+    void aplica(QProcessEnvironment& e) const
+    {
+        e.insert("DBUS_SESSION_BUS_ADDRESS", direccion(false));
+        e.insert("DBUS_SYSTEM_BUS_ADDRESS", direccion(true));
+    }
+    // A connection of this process, named `nombre`, that owns `servicio` with `objeto` at `ruta`.
+    bool publica(bool sistema, const QString& nombre, const QString& servicio, const QString& ruta, QObject* objeto) const
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(direccion(sistema), nombre);
+        return bus.registerObject(ruta, objeto, QDBusConnection::ExportAllContents) && bus.registerService(servicio);
+    }
 
 private:
-    bool lanza(QProcess& daemon, const QString& tipo, QString* direccion, QString* error);
-
     QTemporaryDir dir_;
-    QProcess sesion_, sistema_;
-    QString dirSesion_, dirSistema_;
+    QProcess daemons_[2];
 };
 
-// org.kde.StatusNotifierWatcher with a host, which can be started, stopped and restarted:
-// each start is a new connection, as a restarted panel is.
+// The panel's org.kde.StatusNotifierWatcher: each start is a new connection, as a restarted panel is.
 class VigiaFalso : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ conAnfitrion)
-    Q_PROPERTY(int ProtocolVersion READ version)
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ elementos)
 public:
     explicit VigiaFalso(const BusesPrivados& buses) : buses_(buses) {}
     ~VigiaFalso() override { para(); }
-    bool arranca();
-    void para();
-
-    struct Registro {
-        QString servicio;
-        int arranque; // which start of the watcher took it
-        qint64 ms;    // since that start
-    };
-    QList<Registro> registros;
-
-    bool conAnfitrion() const { return true; }
-    int version() const { return 0; }
-    QStringList elementos() const;
-
+    bool arranca()
+    {
+        return buses_.publica(false, QString("vigia%1").arg(++arranques_), "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", this);
+    }
+    void para() { QDBusConnection::disconnectFromBus(QString("vigia%1").arg(arranques_)); }
+    QStringList registros; // by any start of the watcher
 public slots:
-    void RegisterStatusNotifierItem(const QString& service);
-    void RegisterStatusNotifierHost(const QString& service);
-
-signals:
-    void StatusNotifierItemRegistered(const QString& service);
-    void StatusNotifierHostRegistered();
+    void RegisterStatusNotifierItem(const QString& servicio) { registros << servicio; }
 
 private:
     const BusesPrivados& buses_;
-    QString conexion_;
     int arranques_ = 0;
-    QElapsedTimer desde_;
 };
 
-// org.freedesktop.Notifications that keeps every Notify.
-class NotificadorFalso : public QObject {
+// org.freedesktop.Notifications that keeps every Notify and the id it gave last.
+class NotificadorFalso : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
-    bool arranca(const BusesPrivados& buses);
-
-    struct Llamada {
-        QString aplicacion;
-        uint reemplaza;
-        QString icono, resumen, cuerpo;
-        QStringList acciones;
-        QVariantMap pistas;
-        int caduca;
-        uint id;
-    };
-    QList<Llamada> llamadas;
-    QStringList capacidades{"actions", "body", "body-markup"};
-
+    bool arranca(const BusesPrivados& buses)
+    {
+        return buses.publica(false, "notificador", "org.freedesktop.Notifications", "/org/freedesktop/Notifications", this);
+    }
+    QList<QVariantList> llamadas;
+    uint ultima = 0;
 public slots:
-    QStringList GetCapabilities() { return capacidades; }
-    uint Notify(const QString& app_name, uint replaces_id, const QString& app_icon, const QString& summary,
-                const QString& body, const QStringList& actions, const QVariantMap& hints, int expire_timeout);
-    void CloseNotification(uint id) { emit NotificationClosed(id, 3); }
-    QString GetServerInformation(QString& vendor, QString& version, QString& spec_version);
-
+    QStringList GetCapabilities() { return {"actions", "body", "body-markup"}; }
+    uint Notify(const QString&, uint reemplaza, const QString&, const QString&, const QString&, const QStringList&,
+                const QVariantMap&, int)
+    {
+        llamadas << message().arguments();
+        return ultima = reemplaza ? reemplaza : uint(llamadas.size());
+    }
 signals:
     void NotificationClosed(uint id, uint reason);
     void ActionInvoked(uint id, const QString& action_key);
-
-private:
-    uint siguiente_ = 0;
 };
 
-// logind and NetworkManager on the system bus: PrepareForSleep, and NetworkManager's State.
+// NetworkManager's State (20 disconnected, 50 local only, 70 the Internet) and logind's
+// PrepareForSleep, on the system bus.
 class SistemaFalso : public QObject {
     Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.NetworkManager")
+    Q_PROPERTY(uint State MEMBER estado_)
 public:
-    bool arranca(const BusesPrivados& buses, uint estadoRed);
-    // NetworkManager's states: 20 disconnected, 70 connected to the Internet.
-    void ponRed(uint estado);
-
-signals:
-    void PrepareForSleep(bool start);
+    bool arranca(const BusesPrivados& buses, uint estadoRed)
+    {
+        estado_ = estadoRed;
+        const bool hecho = buses.publica(true, "sistema", "org.freedesktop.NetworkManager", "/org/freedesktop/NetworkManager", this);
+        bus_ = QDBusConnection("sistema");
+        return hecho && bus_.registerService("org.freedesktop.login1");
+    }
+    void ponRed(uint estado)
+    {
+        estado_ = estado;
+        bus_.send(QDBusMessage::createSignal("/org/freedesktop/NetworkManager", "org.freedesktop.DBus.Properties", "PropertiesChanged")
+                  << "org.freedesktop.NetworkManager" << QVariantMap{{"State", estado}} << QStringList());
+    }
+    void reanuda()
+    {
+        for (const bool antes : {true, false})
+            bus_.send(QDBusMessage::createSignal("/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep") << antes);
+    }
 
 private:
     QDBusConnection bus_{QString()};
-    class Red* red_ = nullptr;
+    uint estado_ = 20;
 };
 
 }
