@@ -5,59 +5,38 @@
 #include "sonido.h"
 #include "tray_icon.h"
 
+#include <QMenu>
 #include <QStringList>
 
 #include <functional>
 
 namespace pirel::prueba {
 
+// "agrega:<tooltip>", "modifica:<tooltip>", "quita", "menu:<items>@x,y"; the last picture.
 struct AreaGrabada final : AreaNotificacion {
-    QString* consejo = nullptr;
-    explicit AreaGrabada(QString* c = nullptr) : consejo(c) {}
-    void agrega(const QIcon&, const QString& c) override { guarda(c); }
-    void modifica(const QIcon&, const QString& c) override { guarda(c); }
-    void quita() override {}
-    QPoint cursor() const override { return {}; }
-    void muestraMenu(QMenu*, const QPoint&) override {}
-
-private:
-    void guarda(const QString& c)
-    {
-        if (consejo)
-            *consejo = c;
-    }
+    QStringList envios;
+    QIcon icono;
+    void agrega(const QIcon& i, const QString& c) override { icono = i, envios << "agrega:" + c; }
+    void modifica(const QIcon& i, const QString& c) override { icono = i, envios << "modifica:" + c; }
+    void quita() override { envios << QStringLiteral("quita"); }
+    QPoint cursor() const override { return {640, 12}; }
+    void muestraMenu(QMenu* m, const QPoint& p) override { envios << QStringLiteral("menu:%1@%2,%3").arg(m->actions().size()).arg(p.x()).arg(p.y()); }
 };
 
 struct CajasGrabadas final : Cajas {
     QStringList vistas;
-    // What happens while a plain message box would be open.
-    std::function<void()> mientras;
+    std::function<void()> mientras; // what happens while a plain message box is open
     void error(const QString& t) override { vistas << "error: " + t; }
-    void mensaje(const QString& t) override
-    {
-        vistas << "mensaje: " + t;
-        if (mientras)
-            mientras();
-    }
+    void mensaje(const QString& t) override { vistas << "mensaje: " + t; if (mientras) mientras(); }
     void socket(const QString& t, const QString&) override { vistas << "socket: " + t; }
 };
 
+// Keeps what was asked and passes it on to `real`, when there is one.
 struct AltavozGrabado final : Altavoz {
-    QStringList* hechos = nullptr;
-    bool resultado = true;
-    explicit AltavozGrabado(QStringList* h = nullptr, bool r = true) : hechos(h), resultado(r) {}
-    bool evento(const char* id) override
-    {
-        if (hechos)
-            *hechos << QStringLiteral("evento: ") + QLatin1String(id);
-        return resultado;
-    }
-    bool fichero(const QString& ruta) override
-    {
-        if (hechos)
-            *hechos << "fichero: " + ruta;
-        return resultado;
-    }
+    QStringList hechos;
+    Altavoz* real = nullptr;
+    bool evento(const char* id) override { hechos << "evento: " + QLatin1String(id); return !real || real->evento(id); }
+    bool fichero(const QString& r) override { hechos << "fichero: " + r; return !real || real->fichero(r); }
 };
 
 }
