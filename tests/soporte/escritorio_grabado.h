@@ -7,7 +7,6 @@
 
 #include <QMenu>
 #include <QStringList>
-
 #include <functional>
 
 namespace pirel::prueba {
@@ -16,13 +15,12 @@ namespace pirel::prueba {
 struct AreaGrabada final : AreaNotificacion {
     QStringList envios;
     QIcon icono;
-    void agrega(const QIcon& i, const QString& c) override { icono = i, envios << "agrega:" + c; }
-    void modifica(const QIcon& i, const QString& c) override { icono = i, envios << "modifica:" + c; }
+    void agrega(const QIcon& i, const QString& c) override { icono = i; envios << "agrega:" + c; }
+    void modifica(const QIcon& i, const QString& c) override { icono = i; envios << "modifica:" + c; }
     void quita() override { envios << QStringLiteral("quita"); }
     QPoint cursor() const override { return {640, 12}; }
     void muestraMenu(QMenu* m, const QPoint& p) override { envios << QStringLiteral("menu:%1@%2,%3").arg(m->actions().size()).arg(p.x()).arg(p.y()); }
 };
-
 struct CajasGrabadas final : Cajas {
     QStringList vistas;
     std::function<void()> mientras; // what happens while a plain message box is open
@@ -30,7 +28,6 @@ struct CajasGrabadas final : Cajas {
     void mensaje(const QString& t) override { vistas << "mensaje: " + t; if (mientras) mientras(); }
     void socket(const QString& t, const QString&) override { vistas << "socket: " + t; }
 };
-
 // Keeps what was asked and passes it on to `real`, when there is one.
 struct AltavozGrabado final : Altavoz {
     QStringList hechos;
