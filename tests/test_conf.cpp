@@ -194,7 +194,8 @@ private slots:
         const QString wav = DirectorioDatos() + QStringLiteral("/spirel.wav");
         teclas("@12 Ctrl+A '" + QString::number(minutos));
         conf_->CheckBox2->setChecked(sonido == u"Beep");
-        conf_->ReWav->setChecked(sonido == u"Wave");
+        if (sonido != u"Beep") // the bell's box clears the other
+            conf_->ReWav->setChecked(sonido == u"Wave");
         QCOMPARE(conf_->Edit1->isEnabled(), sonido == u"Wave");
         conf_->Edit1->setText(wav);
         conf_->AnimaSobre->setChecked(animacion);

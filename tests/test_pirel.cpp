@@ -183,6 +183,12 @@ private slots:
         QApplication::processEvents();
         QCOMPARE(area_->envios, (QStringList{"agrega:"} + QStringList(3, QStringLiteral("modifica:No hay Mensajes"))));
         QCOMPARE(area_->icono.cacheKey(), p->bandera0.cacheKey());
+        p->TrayIcon1.setActive(true);
+        p->consejo(QString(100, u'a'));
+        p->TrayIcon1.WndProc(TTrayIcon::WM_RBUTTONUP); // the menu, at the pointer
+        p->TrayIcon1.setActive(false);
+        p->TrayIcon1.setActive(false);
+        QCOMPARE(area_->envios.mid(4), (QStringList{"modifica:" + QString(62, u'a'), "menu:6@640,12", "quita"}));
         p->TrayIcon1.WndProc(TTrayIcon::WM_LBUTTONUP);
         QVERIFY2(!p->aviso(), "no messages, no notice");
         // No mailbox yet: the command opens the dialog, once.
