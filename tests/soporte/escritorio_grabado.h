@@ -2,61 +2,79 @@
 // Stand-ins for what the machine lacks or no one can click: the desktop's notification
 // area, the message boxes and the loudspeaker; each keeps what it was asked.
 #include "cajas.h"
+#include "pirel.h"
 #include "sonido.h"
 #include "tray_icon.h"
 
+#include <QDir>
+#include <QMenu>
 #include <QStringList>
-
+#include <QTemporaryDir>
 #include <functional>
 
 namespace pirel::prueba {
 
+// "agrega:<tooltip>", "modifica:<tooltip>", "quita", "menu:<items>@x,y"; the last picture.
 struct AreaGrabada final : AreaNotificacion {
-    QString* consejo = nullptr;
-    explicit AreaGrabada(QString* c = nullptr) : consejo(c) {}
-    void agrega(const QIcon&, const QString& c) override { guarda(c); }
-    void modifica(const QIcon&, const QString& c) override { guarda(c); }
-    void quita() override {}
-    QPoint cursor() const override { return {}; }
-    void muestraMenu(QMenu*, const QPoint&) override {}
-
-private:
-    void guarda(const QString& c)
-    {
-        if (consejo)
-            *consejo = c;
-    }
+    QStringList envios;
+    QIcon icono;
+    void agrega(const QIcon& i, const QString& c) override { icono = i; envios << "agrega:" + c; }
+    void modifica(const QIcon& i, const QString& c) override { icono = i; envios << "modifica:" + c; }
+    void quita() override { envios << QStringLiteral("quita"); }
+    QPoint cursor() const override { return {640, 12}; }
+    void muestraMenu(QMenu* m, const QPoint& p) override { envios << QStringLiteral("menu:%1@%2,%3").arg(m->actions().size()).arg(p.x()).arg(p.y()); }
 };
-
 struct CajasGrabadas final : Cajas {
     QStringList vistas;
-    // What happens while a plain message box would be open.
-    std::function<void()> mientras;
+    std::function<void()> mientras; // what happens while a plain message box is open
     void error(const QString& t) override { vistas << "error: " + t; }
-    void mensaje(const QString& t) override
-    {
-        vistas << "mensaje: " + t;
-        if (mientras)
-            mientras();
-    }
+    void mensaje(const QString& t) override { vistas << "mensaje: " + t; if (mientras) mientras(); }
     void socket(const QString& t, const QString&) override { vistas << "socket: " + t; }
 };
-
+// Keeps what was asked and passes it on to `real`, when there is one.
 struct AltavozGrabado final : Altavoz {
-    QStringList* hechos = nullptr;
-    bool resultado = true;
-    explicit AltavozGrabado(QStringList* h = nullptr, bool r = true) : hechos(h), resultado(r) {}
-    bool evento(const char* id) override
+    QStringList hechos;
+    Altavoz* real = nullptr;
+    bool evento(const char* id) override { hechos << "evento: " + QLatin1String(id); return !real || real->evento(id); }
+    bool fichero(const QString& r) override { hechos << "fichero: " + r; return !real || real->fichero(r); }
+};
+
+// The main form on a settings folder of its own (XDG_CONFIG_HOME) holding this store, with
+// the stand-ins above; created again on what is stored by every crea().
+struct Escritorio {
+    QTemporaryDir dir;
+    CajasGrabadas cajas;
+    AreaGrabada* area = nullptr;
+    AltavozGrabado* altavoz = nullptr;
+    std::unique_ptr<TPirel> pirel;
+    explicit Escritorio(const QByteArray& registro)
     {
-        if (hechos)
-            *hechos << QStringLiteral("evento: ") + QLatin1String(id);
-        return resultado;
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
+        QDir().mkpath(dir.filePath(QStringLiteral("Ludaren")));
+        if (QFile f(fichero()); !registro.isEmpty() && f.open(QIODevice::WriteOnly))
+            f.write(registro);
     }
-    bool fichero(const QString& ruta) override
+    QString fichero() const { return dir.filePath(QStringLiteral("Ludaren/registro.reg")); }
+    QByteArray guardado() const
     {
-        if (hechos)
-            *hechos << "fichero: " + ruta;
-        return resultado;
+        QFile f(fichero());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    bool enArranque() const { return QFile::exists(dir.filePath(QStringLiteral("autostart/ludaren-electronico.desktop"))); }
+    // False when the program must end there.
+    bool crea(const QString& datos = {})
+    {
+        pirel.reset();
+        cajas.vistas.clear();
+        auto a = std::make_unique<AreaGrabada>();
+        auto v = std::make_unique<AltavozGrabado>();
+        area = a.get();
+        altavoz = v.get();
+        pirel = std::make_unique<TPirel>(TPirel::Piezas{std::move(a), &cajas, fichero(), QStringLiteral("/usr/bin/pirel"), {}, datos, std::move(v)});
+        if (!pirel->FormCreate())
+            return false;
+        pirel->chequeo->espera = 2;
+        return true;
     }
 };
 
