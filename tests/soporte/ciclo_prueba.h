@@ -7,7 +7,7 @@
 #include <QTest>
 
 // The scripted server ran its whole script and heard every line it expected.
-#define TRANSCRIPCION_LIMPIA(servidor)                                                                                \
+#define TRANSCRIPCION_LIMPIA(servidor)                                                                                 \
     do {                                                                                                               \
         QVERIFY2((servidor).termina(), "the server's script did not run to its end");                                  \
         QCOMPARE((servidor).fallos(), QStringList());                                                                  \
@@ -25,14 +25,15 @@ struct Ciclo {
 
     explicit Ciclo(quint16 puerto, int espera = 1)
     {
-        c.puerto = QByteArray::number(puerto);
+        c.puerto = puerto ? QByteArray::number(puerto) : QByteArray();
         c.espera = espera;
         opciones.animacion = false;
     }
-    void buzon(const QByteArray& nombre, const QByteArray& host = "127.0.0.1", const QByteArray& usuario = "pepe",
+    // Port 0: the mailbox's own port, here `propio`.
+    void buzon(const QByteArray& nombre, quint16 propio = 0, const QByteArray& host = "127.0.0.1",
                const QByteArray& clave = "secreta")
     {
-        buzones.agregar(nombre, host, usuario, clave, true);
+        buzones.agregar(nombre, host, "pepe", clave, true, {Seguridad::Ninguna, propio, {}});
     }
     QStringList lineas() const
     {
