@@ -59,9 +59,7 @@ QStringList consejo(const QString& texto) { return {"consejo: " + texto}; }
 qint64 pico()
 {
     QFile f(QStringLiteral("/proc/self/status"));
-    const QByteArray estado = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    const qsizetype donde = estado.indexOf("VmHWM:");
-    return donde < 0 ? 0 : estado.mid(donde + 6, estado.indexOf('\n', donde) - donde - 6).trimmed().split(' ')[0].toLongLong();
+    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).section(QStringLiteral("VmHWM:"), 1).section(QStringLiteral("kB"), 0, 0).trimmed().toLongLong() : 0;
 }
 bool reiniciaPico()
 {
@@ -81,8 +79,7 @@ class TestCiclo : public QObject {
         auto entorno = QProcessEnvironment::systemEnvironment();
         if (!config.isEmpty())
             entorno.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-        const QString programa = argumentos.value(0) == u"pirel" ? QStringLiteral("pirel") : QStringLiteral("pirel-chequeo");
-        return ejecuta(QCoreApplication::applicationDirPath() + '/' + programa, argumentos.mid(programa == u"pirel"), entrada, entorno);
+        return ejecuta(QCoreApplication::applicationDirPath() + "/pirel-chequeo", argumentos, entrada, entorno);
     }
 
 private slots:
@@ -93,9 +90,6 @@ private slots:
         sinNada.sinAsunto = true;
         dovecot_.agregaUsuario("ana", "secreta", {{"Reunión del lunes", "Ana Pérez <ana@ejemplo.org>"}, {"Factura", "f@ejemplo.org"}, sinNada});
         dovecot_.agregaUsuario("vacio", "nada", {});
-        // Subjects and senders as today's mail encodes them.
-        dovecot_.agregaUsuario("mundo", "todo", {{"=?koi8-r?B?8NLJ18XU?=", "=?ISO-8859-1?Q?Jos=E9?= <j@ejemplo.org>"},
-                                                 {"=?gb2312?B?xOO6ww==?= =?utf-8?B?8J+Y?=\r\n =?utf-8?B?gA==?=", "\"P\xC3\xA9rez, Ana\" <a@x.org>"}});
         QString error;
         QVERIFY2(dovecot_.arranca(&error), qPrintable(error + "\n" + dovecot_.registro()));
     }
@@ -129,16 +123,14 @@ private slots:
              5, {"Casa => Trozos: Ana", vacia, "Casa => Solo LF: Bea", "Casa => x: Sin remitente"}, consejo("4 Mensajes"), 4, false, 1);
         fila("greetings that are not +OK", {Guion().S("+OK sin CR\n").quit(), Guion().S("-ERR ocupado\r\n").quit()}, 1, {},
              {kSaludo, kNada, "dialogo: Casa: el servidor 127.0.0.1 no responde (-ERR ocupado).", kNada}, 0);
-        fila("a refused password keeps the count, the tooltip counts this cycle's lines",
-             {sesion("a:Uno*", {"UIDL"}), Guion().S("+OK\r\n").C("USER pepe").S("+OK\r\n").C("PASS secreta").S("-err mala\r\n").quit()}, 1, {},
+        fila("a line more after the greeting; a refused password keeps the count, the tooltip counts this cycle's lines",
+             {sesion("a:Uno*", {"UIDL"}), Guion().S("+OK\r\n-ERR de mas\r\n").C("USER pepe").S("+OK\r\n").C("PASS secreta").S("-err mala\r\n").quit()}, 1, {},
              {"consejo: 1 Mensajes", "dialogo: Casa: Clave incorrecta ", "consejo: Clave incorrecta", "consejo: 0 Mensajes"}, 1, false, 1);
         fila("a count without a size", {Guion(entrada).C("STAT").S("+OK 3\r\n").quit()}, 1, {}, {kProtocolo + "+OK 3", kNada}, -1);
         fila("a silent TOP leaves the lines", {Guion(entrada).stat(3).top(1, "Uno", "Ana").C("TOP 2 1").pausa(1600).junta(2).C("TOP 3 1").C("QUIT")},
              1, {"Casa => Uno: Ana", vacia, vacia}, {kNoResponde, kError}, 0, true, 0);
         fila("an answer trickling past its time", {Guion(entrada).stat(1).C("TOP 1 1").goteo("+OK\r\nSubject: a\r\n" + QByteArray(200, 'x'), 10).cierra()},
              1, {"Casa => a: Sin remitente"}, {kNoResponde, kError}, 0, true, 0);
-        fila("a line more after the greeting", {Guion().S("+OK hola\r\n-ERR de mas\r\n").C("USER pepe").S("+OK\r\n").C("PASS secreta").S("-ERR mala\r\n").quit()},
-             1, {}, {"dialogo: Casa: Clave incorrecta ", "consejo: Clave incorrecta", kNada}, 0);
         fila("lines more after STAT and TOP", {Guion(entrada).C("STAT").S("+OK 2 100\r\n* de mas\r\n").top(1, "Uno", "Ana", "* mas\r\n").top(2, "Dos", "Bea").quit()},
              1, {"Casa => Uno: Ana", "Casa => Dos: Bea"}, consejo("2 Mensajes"), 2, false, 1);
         fila("lines ended by CR alone", {Guion().S("+OK\r").C("USER pepe").S("+OK\r").C("PASS secreta").S("+OK\r").C("STAT").S("+OK 1 100\r")
@@ -149,7 +141,6 @@ private slots:
              1, {"Casa => P: Ana"}, consejo("1 Mensajes"), 1, false, 1);
         fila("control characters in the greeting", {Guion().S(QByteArray("-ERR \x1b]0;x\x07y\0z\x9d\r\n", 17)).quit()}, 1, {},
              {"dialogo: Casa: el servidor 127.0.0.1 no responde (-ERR  ]0;x y z ).", kNada}, 0);
-        fila("control characters in STAT", {Guion(entrada).C("STAT").S("+OK \x1b[2J\x81\r\n").quit()}, 1, {}, {kProtocolo + "+OK  [2J ", kNada}, -1);
         fila("zero bytes", {Guion().S(QByteArray("+OK \0hola\r\n", 11)).C("USER pepe").S(QByteArray("+OK\0\r\n", 6)).C("PASS secreta").S("+OK\r\n")
                                 .C("STAT").S(QByteArray("+OK 1 \0 300\0\r\n", 14)).C("TOP 1 1").S(QByteArray("+OK\0\r\nSubject: Ho\0la\r\nFrom: \0Ana\r\n.\r\n", 37)).quit()},
              1, {"Casa => Ho la: Ana"}, consejo("1 Mensajes"), 1, false, 1);
@@ -160,11 +151,8 @@ private slots:
             lineas << QStringLiteral("Casa => m%1: r").arg(k);
         }
         fila("2147483647 messages: 255 lines", {muchos.quit()}, 1, lineas, consejo("255 Mensajes"), 2147483647, false, 1);
-        fila("2^31 messages", {Guion(entrada).C("STAT").S("+OK 2147483648 100\r\n").quit()}, 1, {}, {kProtocolo + "+OK 2147483648 100", kNada}, -1);
         fila("8 MB greeting without an end, then silence", {Guion().S("+OK ").repite(mega, 128).escucha()}, 1, {}, {kNoResponde, kSaludo, kError}, 0, true, 0, {"1: QUIT"});
-        fila("8 MB greeting without an end, then hanging up", {Guion().S("+OK ").repite(mega, 128).cierra()}, 1, {}, {kSaludo, kNada}, 0, false, 0, {"-"});
         fila("a greeting that never ends", {Guion().S("+OK ").sinFin(mega)}, 1, {}, {kNoResponde, kSaludo, kError}, 0, true);
-        fila("a STAT that never ends", {Guion(entrada).C("STAT").S("+OK 2 ").sinFin(QByteArray(4096, '9'))}, 1, {}, {kNoResponde, kError}, 0, true);
         fila("endless headers", {Guion(entrada).stat(2).C("TOP 1 1").S("+OK\r\nSubject: Eterno\r\nFrom: Ana <ana@x.es>\r\n").sinFin(relleno)},
              1, {"Casa => Eterno: Ana", vacia}, {kNoResponde, kError}, 0, true, 0);
         fila("8 MB of empty lines after the greeting", {Guion().S("+OK hola\r\n").repite(QByteArray("\r\n").repeated(32 * 1024), 128).escucha()},
@@ -173,7 +161,6 @@ private slots:
         fila("never speaks", {Guion().escucha()}, 1, {}, {kNoResponde, kSaludo, kError}, 0, true, 0, {"1: QUIT"});
         fila("hangs up in the greeting", {Guion().S("+OK hol").cierra()}, 1, {}, {kSaludo, kNada}, 0, false, 0, {"-"});
         fila("hangs up after USER", {Guion().S("+OK\r\n").C("USER pepe").S("+OK\r\n").cierra()}, 1, {}, {kProtocolo, kNada}, -1);
-        fila("hangs up in STAT", {Guion(entrada).C("STAT").S("+OK 3 30").cierra()}, 1, {}, {kProtocolo, kNada}, -1);
         fila("hangs up in TOP", {Guion(entrada).stat(2).C("TOP 1 1").S("+OK\r\nSubject: Cor").cierra()}, 1, {vacia, vacia}, consejo("2 Mensajes"), 2, false, 1);
         // The mailbox has been read by QUIT: a goodbye that fails costs it nothing, and is
         // waited for only briefly however long the time-out.
@@ -262,24 +249,6 @@ private slots:
             QCOMPARE(servidor.recibidas().filter(QRegularExpression(QStringLiteral("^1: (?!USER|PASS)"))), oidas.mid(oidas[0] == u"-"));
     }
 
-    // Two servers; the last greeting offered an APOP stamp.
-    void dosBuzones()
-    {
-        ServidorGuion casa({Guion::entrada().stat(2).top(1, "Hola", "Ana <ana@x.es>").top(2, "Factura", "luis@y.es").quit()});
-        ServidorGuion trabajo({Guion::entrada("pepe", "otra", "+OK listo <1896.697170952@dbc.mtview.ca.us>\r\n").stat(1).top(1, "Cena", "\"Eva\" <e@z>").quit()});
-        Ciclo ciclo(0);
-        ciclo.buzon("Casa", casa.puerto());
-        ciclo.buzon("Trabajo", trabajo.puerto(), "127.0.0.1", "otra");
-        const ResultadoChequeo r = ciclo.c.CheckMail();
-        TRANSCRIPCION_LIMPIA(casa);
-        TRANSCRIPCION_LIMPIA(trabajo);
-        QVERIFY(r.hecho && r.nuevos && r.estado == EstadoBandeja::Mensajes && r.cabeceras == 3 && r.fallidos.isEmpty());
-        QCOMPARE(r.cuentas, (QList<int>{2, 1}));
-        QCOMPARE(ciclo.lineas(), (QStringList{"Casa => Hola: Ana", "Casa => Factura: luis@y.es", "Trabajo => Cena: Eva"}));
-        QCOMPARE(ciclo.p.hechos.mid(0, 2), (QStringList{"consejo: 3 Mensajes", "icono: Bandera5"}));
-        QCOMPARE(ciclo.c.sello(), QByteArray("<1896.697170952@dbc.mtview.ca.us>"));
-    }
-
     // Told once, until the server answers again; mailboxes without a host or unmarked are
     // not checked at all.
     void inalcanzableSeAvisaUnaVez()
@@ -362,7 +331,7 @@ private slots:
     }
 
     // A dead, a slow and a refusing mailbox beside a good one and a refused password: side
-    // by side, the user is told exactly what one after another tells.
+    // by side, the user is told exactly what one after another tells, in table order.
     void aLaVezComoUnoTrasOtro()
     {
         const quint16 cerrado = PuertoCerrado();
@@ -371,7 +340,7 @@ private slots:
             ServidorGuion lento({Guion().pausa(300).S("+OK\r\n").C("USER pepe").pausa(200).S("+OK\r\n").C("PASS secreta").S("+OK\r\n")
                                      .stat(2).top(1, "Tarde", "Bea").pausa(300).top(2, "Luego", "Bea").quit()});
             ServidorGuion bueno({Guion::entrada().stat(1).top(1, "Hola", "Ana").quit()});
-            ServidorGuion clave({Guion().S("+OK\r\n").C("USER pepe").S("+OK\r\n").C("PASS mala").S("-ERR no\r\n").quit()});
+            ServidorGuion clave({Guion().S("+OK <1896.697170952@dbc.mtview.ca.us>\r\n").C("USER pepe").S("+OK\r\n").C("PASS mala").S("-ERR no\r\n").quit()});
             c->c.simultaneos = simultaneos;
             c->buzon("Muerto", muerto.puerto());
             c->buzon("Lento", lento.puerto());
@@ -392,6 +361,8 @@ private slots:
         QCOMPARE(uno.p.cajas(), (QStringList{QString(kNoResponde).replace("Casa", "Muerto"), QString(kSaludo).replace("Casa", "Muerto"),
                                             "error: 127.0.0.1: Conexion rechazada", "dialogo: Clave: Clave incorrecta "}));
         QCOMPARE(a.fallidos, (QList<int>{1, 3, 5}));
+        QVERIFY(a.hecho && a.nuevos && a.estado == EstadoBandeja::Mensajes && a.cabeceras == 3 && a.cuentas == (QList<int>{0, 2, 0, 1, 0}));
+        QVERIFY2(uno.p.ultimoIcono == Bandera::Bandera5 && uno.c.sello() == "<1896.697170952@dbc.mtview.ca.us>", "the last greeting offered a time stamp");
     }
 
     // The first server greets only once the second has been spoken to: one after another
@@ -446,24 +417,6 @@ private slots:
         QCOMPARE(r.cuentas.mid(0, 2), (QList<int>{254, 3}));
     }
 
-    // Against Dovecot: the notice stays open, so the same counts are announced again until
-    // it is dismissed.
-    void dovecot()
-    {
-        Ciclo ciclo(dovecot_.puerto(), 10);
-        ciclo.opciones.animacion = true;
-        ciclo.buzones.agregar("Casa", "127.0.0.1", "ana", "secreta", true);
-        ciclo.buzones.agregar("Vacio", "localhost", "vacio", "nada", true);
-        for (int vez = 0; vez < 3; ++vez) {
-            ciclo.p.hechos.clear();
-            if (vez == 2)
-                ciclo.mensajes.recibe();
-            ciclo.c.CheckMail();
-            QCOMPARE(ciclo.p.hechos, QStringList(vez < 2 ? 1 : 0, "aviso: 3 Mensajes") + QStringList({"consejo: 3 Mensajes", "icono: bandera1"}));
-        }
-        QCOMPARE(ciclo.lineas(), (QStringList{"Casa => Reunión del lunes: Ana Pérez", "Casa => Factura: f@ejemplo.org", "Casa => Sin Asunto: Sin Remitente"}));
-    }
-
     // pirel-chequeo: arguments, a list of mailboxes or the stored settings, what it prints
     // and its exit status.
     void consola_data()
@@ -478,8 +431,6 @@ private slots:
         const QString campos = QStringLiteral("-, línea 2: se esperan nombre, servidor, usuario y clave");
         const QStringList lista{"--buzones", "-"};
         QTest::newRow("three messages") << lista << QByteArray("Casa\t127.0.0.1\tana\tsecreta\n") << casa << QString() << 0;
-        QTest::newRow("encoded subjects and senders") << lista << QByteArray("Mundo\t127.0.0.1\tmundo\ttodo\tninguna\n")
-                                                      << QStringList{"Mundo => Привет: José", "Mundo => 你好😀: Pérez, Ana", "2 Mensajes"} << QString() << 0;
         QTest::newRow("a comment and an empty mailbox") << lista << QByteArray("# sin correo\nVacío\t127.0.0.1\tvacio\tnada\n")
                                                         << QStringList{"No Hay Mensajes"} << QString() << 1;
         QTest::newRow("a wrong password, never printed") << lista << QByteArray("Casa\t127.0.0.1\tana\tmala\n") << QStringList{"No Hay Mensajes"}
@@ -492,8 +443,6 @@ private slots:
         QTest::newRow("no wait") << QStringList{"--espera", "0"} << QByteArray() << QStringList() << "Espera no válida (de 1 a 3600 segundos): 0\n" + uso << 3;
         QTest::newRow("unknown option") << QStringList{"--nada", "x"} << QByteArray() << QStringList() << "Opción desconocida: --nada\n" + uso << 3;
         QTest::newRow("-h after another option") << QStringList{"--espera", "5", "-h"} << QByteArray() << QStringList{uso} << QString() << 0;
-        QTest::newRow("--version") << QStringList{"--version"} << QByteArray() << QStringList{"pirel-chequeo (Ludaren Electrónico) 2.0"} << QString() << 0;
-        QTest::newRow("pirel --version, no display needed") << QStringList{"pirel", "--version"} << QByteArray() << QStringList{"pirel (Ludaren Electrónico) 2.0"} << QString() << 0;
         // A settings file written by hand with the single-mailbox layout of old versions;
         // "secreta" scrambled with the program's key.
         QTest::newRow("old settings migrated and checked") << QStringList{"--config"}

@@ -49,7 +49,7 @@ private slots:
         QTest::newRow("at the end") << QByteArray("+OK listo <1896.697@dbc.mtview.ca.us>") << QByteArray("<1896.697@dbc.mtview.ca.us>");
         QTest::newRow("text after it") << QByteArray("+OK <1.2@host> mas") << QByteArray();
         QTest::newRow("< last") << QByteArray("+OK <") << QByteArray();
-        QTest::newRow("no dot") << QByteArray("+OK <12@host>") << QByteArray();
+        QTest::newRow("no dot") << QByteArray("+OK <1-2@host>") << QByteArray();
         QTest::newRow("no @") << QByteArray("+OK <1.2host>") << QByteArray();
         QTest::newRow("no >") << QByteArray("+OK <1.2@host") << QByteArray();
         QTest::newRow("blank inside") << QByteArray("+OK <1.2@ho st>") << QByteArray();
@@ -89,7 +89,7 @@ private slots:
         fila("rfc blank and folding between words go", "Subject: (=?ISO-8859-1?Q?a?= =?ISO-8859-1?Q?b?=\r\n =?ISO-8859-1?Q?c?=)",
              "(abc): Sin remitente");
         fila("rfc underscore in Q", "Subject: (=?ISO-8859-1?Q?a_b?=)", "(a b): Sin remitente");
-        fila("rfc charsets differ", "Subject: (=?ISO-8859-1?Q?=E9?= =?ISO-8859-2?Q?=B1_b?=)", "(éą b): Sin remitente");
+        fila("rfc charsets differ", "Subject: (=?ISO-8859-1?Q?=B1?= =?ISO-8859-2?Q?=B1_b?=)", "(±ą b): Sin remitente");
         fila("underscore in B stays", "Subject: =?utf-8?B?YV9i?=", "a_b: Sin remitente");
         fila("character split over two words", "Subject: =?utf-8?B?8J+Y?= =?utf-8?B?gA==?=!", "😀!: Sin remitente");
         fila("word with no blank before it", "Subject: [SPAM]=?utf-8?B?wqFIb2xhIQ==?=", "[SPAM]¡Hola!: Sin remitente");
