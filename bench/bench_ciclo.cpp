@@ -5,7 +5,6 @@
 #include "chequeo.h"
 #include "lectura.h"
 #include "medidas.h"
-#include "presentacion_grabada.h"
 #include "servidor_dovecot.h"
 
 #include <QCoreApplication>

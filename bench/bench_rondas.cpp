@@ -4,7 +4,7 @@
 // cold cycle, a warm one (headers known), the slowest mailbox alone, and whether the lines
 // stay the same.
 #include "chequeo.h"
-#include "presentacion_grabada.h"
+#include "medidas.h"
 #include "servidor_dovecot.h"
 
 #include <QCoreApplication>

@@ -2,9 +2,8 @@
 // Keeps, in order, everything the engine would have shown the user.
 #include "presentacion.h"
 
+#include <QRegularExpression>
 #include <QStringList>
-
-#include <cstdio>
 
 namespace pirel::prueba {
 
@@ -16,15 +15,10 @@ public:
     void dialogo(const QString& texto) override { hechos << "dialogo: " + texto; }
     void icono(Bandera b) override
     {
-        static const char* const kNombres[] = {"bandera0", "bandera1", "Bandera2", "Bandera5"};
         ultimoIcono = b;
-        hechos << QStringLiteral("icono: ") + kNombres[static_cast<int>(b)];
+        hechos << QStringLiteral("icono: ") + QList<const char*>{"bandera0", "bandera1", "Bandera2", "Bandera5"}[int(b)];
     }
-    void consejo(const QString& texto) override
-    {
-        ultimoConsejo = texto;
-        hechos << "consejo: " + texto;
-    }
+    void consejo(const QString& texto) override { hechos << "consejo: " + (ultimoConsejo = texto); }
     void muestraAviso(const QString& textoCuenta, const QStringList& cabeceras) override
     {
         hechos << "aviso: " + textoCuenta;
@@ -36,32 +30,13 @@ public:
     // Only the message boxes and dialogs, in order.
     QStringList cajas() const
     {
-        QStringList r;
-        for (const QString& h : hechos)
-            if (h.startsWith(u"error: ") || h.startsWith(u"dialogo: ") || h.startsWith(u"caja: "))
-                r << h;
-        return r;
+        static const QRegularExpression kCaja(QStringLiteral("^(error|dialogo|caja): "));
+        return hechos.filter(kCaja);
     }
 
-    QStringList hechos;
-    QStringList lineasAviso;
+    QStringList hechos, lineasAviso;
     QString ultimoConsejo;
     Bandera ultimoIcono = Bandera::bandera0;
-};
-
-// Shows nothing, but says on standard error what would have reached the user as a box,
-// so a benchmark that goes wrong says why.
-class PresentacionCallada final : public Presentacion {
-public:
-    void caja(const QString& t, const QString&) override { std::fprintf(stderr, "caja: %s\n", qUtf8Printable(t)); }
-    void termina() override {}
-    void cajaError(const QString& t) override { std::fprintf(stderr, "error: %s\n", qUtf8Printable(t)); }
-    void dialogo(const QString& t) override { std::fprintf(stderr, "dialogo: %s\n", qUtf8Printable(t)); }
-    void icono(Bandera) override {}
-    void consejo(const QString&) override {}
-    void muestraAviso(const QString&, const QStringList&) override {}
-    void pitido() override {}
-    void reproduce(const QByteArray&) override {}
 };
 
 }

@@ -17,32 +17,29 @@ class ServidorGuion;
 class Guion {
 public:
     struct Paso {
-        enum Tipo { Envia, Espera, Pausa, Goteo, Cierra, Repite, SinFin, Escucha, Junta, Cita } tipo;
+        enum Tipo { Envia, Espera, Pausa, Cierra, Escucha, SinFin, Junta, Cita } tipo;
         QByteArray datos;
-        int ms = 0;
-        qint64 veces = 0;
+        qint64 n = 0;
         const ServidorGuion* otro = nullptr;
     };
+    QList<Paso> pasos;
 
     Guion& S(const QByteArray& datos) { return agrega({Paso::Envia, datos}); }
-    // The next line the client must send, without its CR LF.
+    // The next line the client must send, without its CR LF, and with no other behind it
+    // unless a junta() let it come.
     Guion& C(const QByteArray& linea) { return agrega({Paso::Espera, linea}); }
     Guion& pausa(int ms) { return agrega({Paso::Pausa, {}, ms}); }
-    Guion& goteo(const QByteArray& datos, int msPorByte) { return agrega({Paso::Goteo, datos, msPorByte}); }
-    // Hangs up: the client sees the end of the stream.
+    Guion& goteo(const QByteArray& datos, int ms) { return datos.isEmpty() ? *this : S(datos.left(1)).pausa(ms).goteo(datos.mid(1), ms); }
+    // Records, unjudged, what the client sends till it hangs up, after hanging up itself for cierra().
     Guion& cierra() { return agrega({Paso::Cierra, {}}); }
-    // `trozo` sent `veces` times in a row. These sends never wait on a client that has
-    // hung up or stopped reading: the step ends instead.
-    Guion& repite(const QByteArray& trozo, qint64 veces) { return agrega({Paso::Repite, trozo, 0, veces}); }
-    // `trozo` over and over until the client hangs up.
-    Guion& sinFin(const QByteArray& trozo) { return agrega({Paso::SinFin, trozo}); }
-    // Takes whatever the client sends, unjudged but recorded, until it hangs up.
     Guion& escucha() { return agrega({Paso::Escucha, {}}); }
-    // Answers nothing until `lineas` commands have come in a row, and fails if more have:
-    // the client's window. The C() steps after it then take them one by one.
-    Guion& junta(int lineas) { return agrega({Paso::Junta, {}, 0, lineas}); }
-    // Goes on once `otro` has received `lineas` lines from its clients, at most 10 s later.
-    Guion& cita(const ServidorGuion& otro, int lineas) { return agrega({Paso::Cita, {}, 0, lineas, &otro}); }
+    Guion& repite(const QByteArray& trozo, qint64 veces) { return S(trozo.repeated(veces)); }
+    // `trozo` until the client hangs up or has read nothing for 10 s.
+    Guion& sinFin(const QByteArray& trozo) { return agrega({Paso::SinFin, trozo}); }
+    // Answers nothing until `lineas` commands have come in a row, and fails if more have.
+    Guion& junta(int lineas) { return lineas ? agrega({Paso::Junta, {}, lineas}) : *this; }
+    // Goes on once `otro` has received `lineas` lines, at most 10 s later.
+    Guion& cita(const ServidorGuion& otro, int lineas) { return agrega({Paso::Cita, {}, lineas, &otro}); }
 
     // Greeting, USER and PASS accepted.
     static Guion entrada(const QByteArray& usuario = "pepe", const QByteArray& clave = "secreta",
@@ -51,27 +48,11 @@ public:
     // `despues` follows the answer in the same send.
     Guion& top(int k, const QByteArray& asunto, const QByteArray& remitente, const QByteArray& despues = {});
     Guion& quit() { return C("QUIT").S("+OK adios\r\n"); }
-    // A CAPA answer naming these capabilities.
     Guion& capa(const QList<QByteArray>& nombres);
-    // A UIDL answer with these ids for messages 1, 2...
-    Guion& uidl(const QList<QByteArray>& ids);
-    // Every C() step fails when another command has already come behind its own.
-    Guion& unoAUno()
-    {
-        unoAUno_ = true;
-        return *this;
-    }
-    bool esUnoAUno() const { return unoAUno_; }
-
-    QList<Paso> pasos;
+    Guion& uidl(const QList<QByteArray>& ids); // for messages 1, 2...
 
 private:
-    Guion& agrega(Paso p)
-    {
-        pasos.append(std::move(p));
-        return *this;
-    }
-    bool unoAUno_ = false;
+    Guion& agrega(Paso p) { return pasos.append(std::move(p)), *this; }
 };
 
 class ServidorGuion {
@@ -79,39 +60,31 @@ public:
     // One script for each connection, in the order they arrive.
     explicit ServidorGuion(QList<Guion> conexiones);
     ~ServidorGuion();
-    ServidorGuion(const ServidorGuion&) = delete;
-    ServidorGuion& operator=(const ServidorGuion&) = delete;
+    Q_DISABLE_COPY_MOVE(ServidorGuion)
 
     quint16 puerto() const { return puerto_; }
     // Waits until every script has run to its end and the client has hung up.
     bool termina(int ms = 10000);
     // Lines that did not match the script, lines after its end, missing connections.
-    QStringList fallos() const;
+    QStringList fallos() const { std::lock_guard l(mutex_); return fallos_; }
     // Every line received, with the number of its connection ("1: USER pepe").
-    QStringList recibidas() const;
+    QStringList recibidas() const { std::lock_guard l(mutex_); return recibidas_; }
     int conexiones() const { return aceptadas_; }
 
 private:
     void atiende();
     void sigue(int fd, int numero, const Guion& guion);
-    bool leeLinea(int fd, QByteArray* linea, int ms);
-    // Whatever arrives within `ms`; false once the client has hung up.
-    bool recibe(int fd, int ms);
-    // Whole lines already received and not yet taken.
-    qsizetype lineasPendientes() const { return pendiente_.count('\n'); }
-    // False once the client is gone, has read nothing for `ms`, or the server stops.
-    bool enviaSinBloquear(int fd, const QByteArray& datos, int ms);
-    void falla(const QString& texto);
+    bool recibe(int fd);
+    bool envia(int fd, const QByteArray& datos);
+    void anota(QStringList& lista, const QString& texto) { std::lock_guard l(mutex_); lista << texto; }
 
     QList<Guion> guiones_;
     int escucha_ = -1;
     quint16 puerto_ = 0;
-    std::atomic<bool> parar_{false};
+    std::atomic<bool> parar_{false}, hecho_{false};
     std::atomic<int> aceptadas_{0};
-    std::atomic<bool> hecho_{false};
     mutable std::mutex mutex_;
-    QStringList fallos_;
-    QStringList recibidas_;
+    QStringList fallos_, recibidas_;
     QByteArray pendiente_;
     std::thread hilo_;
 };
