@@ -143,6 +143,7 @@ private slots:
         QTest::newRow("Esc") << "@1 Ctrl+A '127.0.0.8 @0 Escape" << tres << "";
         QTest::newRow("Enter on Eliminar: the first goes, the one below shows") << "@9 Return" << QStringList{tres[1], tres[2]} << tres[1];
         QTest::newRow("a middle one, unticked: the one above") << "@0 Down @4 Space @9 Return" << QStringList{tres[0], tres[2]} << tres[0];
+        QTest::newRow("the last: the one above") << "@0 Down Down @9 Return" << QStringList{tres[0], tres[1]} << tres[1];
         QTest::newRow("all: empty fields") << "@9 Return Return Return" << QStringList() << "@";
     }
     void teclado() {

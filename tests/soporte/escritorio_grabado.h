@@ -49,8 +49,7 @@ struct Escritorio {
     std::unique_ptr<TPirel> pirel;
     explicit Escritorio(const QByteArray& registro) {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
-        QDir().mkpath(dir.filePath(QStringLiteral("Ludaren")));
-        if (QFile f(fichero()); !registro.isEmpty() && f.open(QIODevice::WriteOnly)) f.write(registro);
+        if (QFile f(fichero()); QDir().mkpath(dir.filePath(QStringLiteral("Ludaren"))) && !registro.isEmpty() && f.open(QIODevice::WriteOnly)) f.write(registro);
     }
     QString fichero() const { return dir.filePath(QStringLiteral("Ludaren/registro.reg")); }
     QByteArray guardado() const { QFile f(fichero()); return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray(); }
