@@ -8,7 +8,6 @@
 
 #include <QDir>
 #include <QMenu>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
 
@@ -40,41 +39,28 @@ struct AltavozGrabado final : Altavoz {
 };
 
 // The main form on a settings folder of its own (XDG_CONFIG_HOME) holding this store, with
-// the stand-ins above; created again on what is stored by every crea().
+// the stand-ins above; created again on what is stored by every crea(), false when the
+// program must end there.
 struct Escritorio {
     QTemporaryDir dir;
     CajasGrabadas cajas;
     AreaGrabada* area = nullptr;
     AltavozGrabado* altavoz = nullptr;
     std::unique_ptr<TPirel> pirel;
-    explicit Escritorio(const QByteArray& registro)
-    {
+    explicit Escritorio(const QByteArray& registro) {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
-        QDir().mkpath(dir.filePath(QStringLiteral("Ludaren")));
-        if (QFile f(fichero()); !registro.isEmpty() && f.open(QIODevice::WriteOnly))
-            f.write(registro);
+        if (QFile f(fichero()); QDir().mkpath(dir.filePath(QStringLiteral("Ludaren"))) && !registro.isEmpty() && f.open(QIODevice::WriteOnly)) f.write(registro);
     }
     QString fichero() const { return dir.filePath(QStringLiteral("Ludaren/registro.reg")); }
-    QByteArray guardado() const
-    {
-        QFile f(fichero());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    QByteArray guardado() const { QFile f(fichero()); return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray(); }
     bool enArranque() const { return QFile::exists(dir.filePath(QStringLiteral("autostart/ludaren-electronico.desktop"))); }
-    // False when the program must end there.
-    bool crea(const QString& datos = {})
-    {
-        pirel.reset();
-        cajas.vistas.clear();
+    bool crea(const QString& datos = {}) {
+        pirel.reset(), cajas.vistas.clear();
         auto a = std::make_unique<AreaGrabada>();
         auto v = std::make_unique<AltavozGrabado>();
-        area = a.get();
-        altavoz = v.get();
+        area = a.get(), altavoz = v.get();
         pirel = std::make_unique<TPirel>(TPirel::Piezas{std::move(a), &cajas, fichero(), QStringLiteral("/usr/bin/pirel"), {}, datos, std::move(v)});
-        if (!pirel->FormCreate())
-            return false;
-        pirel->chequeo->espera = 2;
-        return true;
+        return pirel->FormCreate() && (pirel->chequeo->espera = 2);
     }
 };
 
