@@ -24,34 +24,11 @@ const QString kP = QStringLiteral("/usr/bin/pirel");
 const QByteArray kHuella = "00112233445566778899AABBCCDDEEFF00112233445566778899AABBCCDDEEFF";
 const QByteArray kCabecera = "Windows Registry Editor Version 5.00\n";
 
-QByteArray contenido(const QString& f)
-{
-    QFile q(f);
-    return q.open(QIODevice::ReadOnly) ? q.readAll() : QByteArray("(no existe)");
-}
-
-void pon(const QString& f, const QByteArray& datos)
-{
-    QFile q(f);
-    if (QDir().mkpath(QFileInfo(f).absolutePath()) && q.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        q.write(datos);
-}
-
-QString fallo(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const ErrorAlmacen& e) {
-        return e.texto();
-    }
-    return {};
-}
-
-QString modo(const QString& ruta)
-{
-    struct stat info {};
-    return ::stat(QFile::encodeName(ruta).constData(), &info) == 0 ? QString::number(info.st_mode & 0777, 8) : QString();
-}
+QByteArray contenido(const QString& f) { QFile q(f); return q.open(QIODevice::ReadOnly) ? q.readAll() : QByteArray("(no existe)"); }
+void pon(const QString& f, const QByteArray& d) { QFile q(f); if (QDir().mkpath(QFileInfo(f).absolutePath()) && q.open(QIODevice::WriteOnly)) q.write(d); }
+QString fallo(const std::function<void()>& f) { try { f(); } catch (const ErrorAlmacen& e) { return e.texto(); } return {}; }
+QString modo(const QString& f) { struct stat i {}; return ::stat(QFile::encodeName(f).constData(), &i) ? QString() : QString::number(i.st_mode & 0777, 8); }
+void escribe(Registro& r, const QString& n) { Transaccion t(r); TRegIniFile(t, reg::kLudaren).WriteString(reg::kVersion, n, "2.1"); t.confirma(); }
 
 // A registry file written short: "[L" is the program's key, each key's values follow it as
 // name=value pairs split by ';' (dword: and hex data unquoted), and {c:x} is x scrambled.
@@ -63,22 +40,14 @@ QByteArray expande(const QByteArray& corto)
         s.replace(m.capturedStart(), m.capturedLength(), QString::fromLatin1(CodificaClave(m.captured(1).toLatin1())));
     for (const QRegularExpressionMatch& m : kClave.globalMatch(s)) {
         const QString ruta = m.captured(1);
-        r += u'[' + (ruta.section(u'\\', 0, 0) == u"L" ? QStringLiteral("HKEY_CURRENT_USER\\Software\\Ludaren") + ruta.mid(1) : ruta) + u']' + u'\n';
+        r += u'[' + (ruta.section(u'\\', 0, 0) == u"L" ? QStringLiteral("HKEY_CURRENT_USER\\Software\\Ludaren") + ruta.mid(1) : ruta) + QStringLiteral("]\n");
         for (const QString& par : m.captured(2).split(u';', Qt::SkipEmptyParts)) {
-            const QString valor = par.section(u'=', 1);
-            const bool crudo = valor.startsWith(u"dword:") || valor.startsWith(u"hex");
-            r += u'"' + par.section(u'=', 0, 0) + QStringLiteral("\"=") + (crudo ? valor : u'"' + valor + u'"') + u'\n';
+            const QString valor = par.section(u'=', 1), crudo = valor.startsWith(u"dword:") || valor.startsWith(u"hex") ? valor : u'"' + valor + u'"';
+            r += u'"' + par.section(u'=', 0, 0) + QStringLiteral("\"=") + crudo + u'\n';
         }
         r += u'\n';
     }
     return r.toUtf8();
-}
-
-void escribe(Registro& r, const QString& nombre)
-{
-    Transaccion t(r);
-    TRegIniFile(t, reg::kLudaren).WriteString(QStringLiteral("Version"), nombre, "2.1");
-    t.confirma();
 }
 
 QString opcionesEnTexto(const TOpciones& o)
@@ -94,8 +63,8 @@ QStringList tablaEnTexto(const TBuzon& t)
     QStringList r;
     for (int i = 1; i <= t.numBuzones(); ++i) {
         const Conexion& c = t.conexion(i);
-        const char* modo = c.seguridad == Seguridad::SSL ? "SSL:" : c.seguridad == Seguridad::STLS ? "STLS:" : "Ninguna:";
-        r << QString::fromLatin1(t.nombre(i) + '|' + t.host(i) + '|' + t.usuario(i) + '|' + t.clave(i) + (t.chequear(i) ? "|Si|" : "|No|") + modo
+        r << QString::fromLatin1(t.nombre(i) + '|' + t.host(i) + '|' + t.usuario(i) + '|' + t.clave(i) + (t.chequear(i) ? "|Si|" : "|No|")
+                                 + (c.seguridad == Seguridad::SSL ? "SSL:" : c.seguridad == Seguridad::STLS ? "STLS:" : "Ninguna:")
                                  + QByteArray::number(c.puerto) + (c.huella.isEmpty() ? "" : ':' + c.huella));
     }
     return r;
@@ -108,7 +77,6 @@ const QByteArray kVersion1 = "[L][L\\Configuracion]frecuencia=3;Host=pop.viejo.e
 const QByteArray kMovida = "[L][L\\Configuracion]frecuencia=3[L\\Configuracion\\Buzones]Buzon1=Buzon 1;Host1=pop.viejo.es;usuario1=pepe;"
                            "Codigo1={c:vieja};Chequear1=Si;Seguridad1=Ninguna;Puerto1=110;nBuzon=1[L\\Version]Numero=2.0";
 const QString kCasa = QStringLiteral("Casa|pop.casa.es|ana|secreta|Si|Ninguna:110"), kTrabajo = QStringLiteral("Trabajo|pop.trabajo.es|ana.p|otra|No|");
-const QString kMovido = QStringLiteral("Buzon 1|pop.viejo.es|pepe|vieja|Si|Ninguna:110");
 const QString kFaltaNBuzon = QStringLiteral("'Error' is not a valid integer value");
 const QString kOpciones2 = QStringLiteral("10|Wave|/usr/share/sounds/aviso.wav|thunderbird|Si|-");
 
@@ -134,12 +102,10 @@ private slots:
 
     void ficheros_data()
     {
-        QTest::addColumn<QByteArray>("datos"); // <...>: no regular file, or one behind a link
-        QTest::addColumn<QByteArray>("leido"); // the value "V" of the key "Otro", or part of the error
-        QTest::addColumn<QByteArray>("escrito"); // what a write keeps of the file, or its error
-        const auto fila = [](const char* n, const QByteArray& datos, const QByteArray& leido, const QByteArray& escrito = {}) {
-            QTest::newRow(n) << datos << leido << escrito;
-        };
+        // The file (<...>: no regular file, or one behind a link); the value "V" of the key "Otro", or part of the error;
+        // what a write keeps of the file, or its error.
+        QTest::addColumn<QByteArray>("datos"); QTest::addColumn<QByteArray>("leido"); QTest::addColumn<QByteArray>("escrito");
+        const auto fila = [](const char* n, const QByteArray& d, const QByteArray& l, const QByteArray& e = {}) { QTest::newRow(n) << d << l << e; };
         // A value between two others; a write of another value keeps it exactly, as it was read, in a file rewritten as UTF-8.
         const auto valor = [&](const char* n, const QByteArray& linea, const QByteArray& leido, const QByteArray& escrito = {}, int forma = 0) {
             const QByteArray cuerpo = "[HKEY_CURRENT_USER\\Software\\Ludaren\\Otro]\n\"Antes\"=\"a\"\n" + linea + "\n\"Despues\"=\"b\"\n\n";
@@ -151,27 +117,17 @@ private slots:
         const QByteArray binario = "\"V\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\\n  17,18,19,1a";
         const QByteArray ajena = "Invalid data type for 'v'";
         valor("backslashes and quotes", "\"V\"=\"C:\\\\Archivos \\\"de\\\" programa\"", "C:\\Archivos \"de\" programa");
-        valor("texts beyond Windows-1252", "\"V\"=\"\xCE\xA9mega \xE2\x80\x93 \xE6\x97\xA5\"", "?mega \x96 ?");
-        valor("a line break keeps hex(1)", "\"V\"=hex(1):61,00,0d,00,0a,00,62,00,00,00", "a\r\nb");
         valor("a dword of eight digits is no text", "\"V\"=dword:0000000a", ajena);
         valor("a binary value wraps as the editor does", QByteArray(binario).replace(",\\\n  17,18", ",17,\\\r\n    18"), ajena, binario);
-        valor("a text ends at its first zero", "\"V\"=hex(1):61,00,00,00,62,00,00,00", "a");
-        valor("a text of odd length and a lone surrogate", "\"V\"=hex(1):00,d8,41,00,62", "?A");
-        valor("a text in hex that quotes can hold", "\"V\"=hex(1):61,00,00,00", "a", "\"V\"=\"a\"");
-        valor("after a comment ending in a backslash", "; C:\\\n\"V\"=\"leido\"", "leido", "\"V\"=\"leido\"");
         valor("UTF-16", "\"V\"=\"Ñandú\"", "\xD1" "and\xFA", {}, 1);
         valor("REGEDIT4, 8-bit", "\"V\"=\"Pe\xF1" "a\"", "Pe\xF1" "a", "\"V\"=\"Peña\"", 2);
-        valor("REGEDIT4 binary texts become UTF-16", "\"V\"=hex(2):61,80,00", "a\x80", "\"V\"=hex(2):61,00,ac,20,00,00", 2);
         fila("the file links to a file in another folder", "<fichero enlazado>", "x", "Otro]\n\"V\"=\"x\"\n");
         fila("the folder links to a folder of mode 0755", "<carpeta enlazada>", "x", "Otro]\n\"V\"=\"x\"\n");
         // Damaged, hostile or special files are refused, naming the file, and never written over.
         fila("no header", "[HKEY_CURRENT_USER\\Software]\n", "(línea 1)");
-        fila("unclosed key", "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\n", "(línea 3): clave mal cerrada");
         fila("unclosed text", kCabecera + "[A]\n\"a\"=\"b\n", "(línea 3): texto mal cerrado. No se ha modificado.");
-        fila("bad hex", "REGEDIT4\n[A]\n\n\"a\"=hex:0g\n", "(línea 4)");
         fila("a dword of nine digits, even with a leading zero", "REGEDIT4\n[A]\n\"a\"=dword:00000000a\n", "(línea 3)");
         fila("invalid UTF-8", kCabecera + "[A]\n\"a\"=\"\xC3\x28\"\n", "(línea 3): el texto no es UTF-8 válido");
-        fila("odd UTF-16", QByteArray("\xFF\xFE" "R\0E\0G", 7), "(línea 1): el texto UTF-16 tiene un número impar");
         fila("a key 513 levels deep", kCabecera + "[A" + QByteArray("\\a").repeated(512) + "]\n", "(línea 2): más de 512 niveles de claves");
         QByteArray valores = kCabecera + "[A]\n";
         for (int i = 0; i <= 500000; ++i)
@@ -185,32 +141,24 @@ private slots:
     }
     void ficheros()
     {
-        QFETCH(QByteArray, datos);
-        QFETCH(QByteArray, leido);
-        QFETCH(QByteArray, escrito);
-        const QByteArray ruta = QFile::encodeName(fichero());
-        const QString otra = dir_->filePath(QStringLiteral("otra"));
-        const bool especial = datos.startsWith('<'), enCarpeta = datos.startsWith("<carpeta");
+        QFETCH(QByteArray, datos); QFETCH(QByteArray, leido); QFETCH(QByteArray, escrito);
+        const QByteArray ruta = QFile::encodeName(fichero()); const QString otra = dir_->filePath(QStringLiteral("otra"));
+        const bool especial = datos.startsWith('<'), enCarpeta = datos.startsWith("<carpeta"), fifo = datos.contains("fifo"), enlace = datos.startsWith("<enlace");
         QVERIFY(QDir().mkpath(carpeta()) && QDir().mkpath(otra) && ::chmod(QFile::encodeName(otra).constData(), 0755) == 0);
-        if (datos.contains("enlazad")) {
-            pon(otra + QStringLiteral("/registro.reg"), kCabecera + "\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Otro]\n\"V\"=\"x\"\n");
+        pon(otra + QStringLiteral("/registro.reg"), kCabecera + "\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Otro]\n\"V\"=\"x\"\n");
+        if (!especial)
+            pon(fichero(), datos);
+        else if (datos.contains("enlazad"))
             QVERIFY(enCarpeta ? QDir(carpeta()).removeRecursively() && QFile::link(QStringLiteral("otra"), carpeta())
                               : QFile::link(QStringLiteral("../otra/registro.reg"), fichero()));
-        } else if (especial) { // opening a FIFO to read waits for a writer: the store must not
-            const bool fifo = datos.contains("fifo"), enlace = datos.startsWith("<enlace");
-            QVERIFY(enCarpeta ? QDir().mkpath(fichero()) : !fifo || ::mkfifo(enlace ? qPrintable(carpeta() + "/tubo") : ruta.constData(), 0600) == 0);
-            QVERIFY(!enlace || QFile::link(fifo ? QStringLiteral("tubo") : QStringLiteral("/dev/zero"), fichero()));
-        } else {
-            pon(fichero(), datos);
-        }
+        else // opening a FIFO to read waits for a writer: the store must not
+            QVERIFY((enCarpeta ? QDir().mkpath(fichero()) : !fifo || ::mkfifo(enlace ? qPrintable(carpeta() + "/tubo") : ruta.constData(), 0600) == 0)
+                    && (!enlace || QFile::link(fifo ? QStringLiteral("tubo") : QStringLiteral("/dev/zero"), fichero())));
         struct stat antes {}, despues {};
         QCOMPARE(::lstat(ruta.constData(), &antes), 0);
-        Registro r(fichero());
-        QByteArray visto;
-        const QString error = fallo([&] {
-            Transaccion t(r); // names in any case
-            visto = TRegIniFile(t, QStringLiteral("SOFTWARE\\ludaren")).ReadString(QStringLiteral("OTRO"), QStringLiteral("v"), "(ninguno)");
-        });
+        Registro r(fichero()); QByteArray visto;
+        const QString error = fallo([&] { Transaccion t(r); // names in any case
+            visto = TRegIniFile(t, QStringLiteral("SOFTWARE\\ludaren")).ReadString(QStringLiteral("OTRO"), QStringLiteral("v"), "(ninguno)"); });
         QVERIFY2(error.isEmpty() ? visto == leido : error == leido || (error.contains(QString::fromUtf8(leido)) && error.contains(fichero())), qPrintable(error));
         const bool legible = error.isEmpty() || error == leido, escrita = legible && !escrito.startsWith("Failed");
         QCOMPARE(fallo([&] { escribe(r, QStringLiteral("Numero")); }), escrita ? QString() : legible ? QString::fromUtf8(escrito) : error);
@@ -242,180 +190,123 @@ private slots:
         QCOMPARE(modo(carpeta()), QStringLiteral("700"));
     }
 
-    void discoLlenoEnCadaPosicion_data()
-    {
-        QTest::addColumn<QByteArray>("antes");
-        QTest::addColumn<QStringList>("alCortar"); // the errors of a run cut short, beside the full run's
-        QTest::addColumn<QString>("entero"); // the error of the full run
-        const QByteArray otro = "[HKEY_CURRENT_USER\\Software\\Otro]Texto=\xCE\xA9mega \xE2\x80\x93 \xE6\x97\xA5;Bloque=hex:" + QByteArray(40, '*').toHex(',');
-        const QByteArray opciones = "[L][L\\Configuracion]frecuencia=5", tabla = "[L\\Configuracion\\Buzones]nBuzon=0[L\\Version]Numero=";
-        QTest::newRow("the save of 20 mailboxes") << expande(opciones + tabla + "2.0" + otro) << QStringList{"Failed to create key Buzones"} << QString();
-        QTest::newRow("the version-1 step") << expande(opciones + ";Host=h;usuario=u;Codigo={c:c}[L\\Version]Numero=1.3" + otro) << QStringList{"Failed to set data for 'Numero'"} << QString();
-        QTest::newRow("the first run") << expande(otro) << QStringList{"", "Failed to create key Run"} << QString();
-    }
     void discoLlenoEnCadaPosicion()
     {
-        // A file size limit fails writes as a full disk does, at any byte. Every cut leaves the old
+        // A file size limit fails writes as a full disk does, at any byte. Every cut of a save leaves the old
         // file and its error, or the whole new file, written once; and never a temporary file.
-        QFETCH(QByteArray, antes);
-        QFETCH(QStringList, alCortar);
-        QFETCH(QString, entero);
-        rlimit tope {};
-        QVERIFY(::getrlimit(RLIMIT_FSIZE, &tope) == 0 && std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR);
+        const QByteArray antes = expande("[L][L\\Configuracion]frecuencia=5[L\\Configuracion\\Buzones]nBuzon=0[L\\Version]Numero=2.0"
+                                         "[L\\Otro]V=hex:" + QByteArray(300, '*').toHex(','));
+        rlimit tope {}; QVERIFY(::getrlimit(RLIMIT_FSIZE, &tope) == 0 && std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR);
         const rlim_t sinLimite = tope.rlim_cur;
         const auto ejecuta = [&](rlim_t limite) {
-            QFile::remove(autoarranque());
             pon(fichero(), antes);
             Registro r(fichero());
-            TBuzon tabla, copia;
-            TOpciones o;
+            TBuzon tabla, copia; TOpciones o;
             for (int i = 1; i <= kMaxBuzones; ++i)
                 copia.agregar("Buzon " + QByteArray::number(i), "pop.ejemplo.es", "usuario", "clave", i % 2);
-            tope.rlim_cur = limite;
-            ::setrlimit(RLIMIT_FSIZE, &tope);
-            const QString texto = fallo([&] {
-                if (QTest::currentDataTag() == QLatin1String("the save of 20 mailboxes"))
-                    (void)Guarda(r, o, tabla, copia, {{}, {}, false, true, false, false, 10}, 0, {}, kP);
-                else
-                    (void)CargaAjustes(r, tabla, o, kP);
-            });
-            tope.rlim_cur = sinLimite;
-            ::setrlimit(RLIMIT_FSIZE, &tope);
+            tope.rlim_cur = limite; ::setrlimit(RLIMIT_FSIZE, &tope);
+            const QString texto = fallo([&] { (void)Guarda(r, o, tabla, copia, {{}, {}, false, true, false, false, 10}, 0, {}, kP); });
+            tope.rlim_cur = sinLimite; ::setrlimit(RLIMIT_FSIZE, &tope);
             return std::make_pair(r.reemplazos() <= 1 ? texto : QStringLiteral("(written twice)"), contenido(fichero()));
         };
         const auto [conSitio, nuevo] = ejecuta(sinLimite);
-        QVERIFY(conSitio == entero && nuevo != antes);
-        int viejos = 0, nuevos = 0;
-        for (qsizetype corte = 0; corte <= qMax<qsizetype>(nuevo.size(), 512); ++corte) {
+        QVERIFY(conSitio.isEmpty() && nuevo != antes);
+        int viejos = 0;
+        for (qsizetype corte = 0; corte <= nuevo.size(); ++corte) {
             const auto [texto, ahora] = ejecuta(static_cast<rlim_t>(corte));
-            const bool viejo = ahora == antes && alCortar.contains(texto), completo = ahora == nuevo && texto == entero;
-            QVERIFY2((viejo || completo) && temporales(carpeta()).isEmpty(), qPrintable(QStringLiteral("cut at %1: %2, %3 bytes").arg(corte).arg(texto).arg(ahora.size())));
+            const bool viejo = ahora == antes && texto == u"Failed to create key Buzones";
+            QVERIFY2((viejo || (ahora == nuevo && texto.isEmpty())) && temporales(carpeta()).isEmpty(),
+                     qPrintable(QStringLiteral("cut at %1: %2, %3 bytes").arg(corte).arg(texto).arg(ahora.size())));
             viejos += viejo;
-            nuevos += completo;
         }
-        QVERIFY(viejos > 0 && nuevos > 0);
+        QVERIFY(viejos > 0);
     }
 
-    void claves()
+    void claveYOrden()
     {
         // The key starts again past its 28th character, and a stored non-digit counts as -1: old passwords read as ever.
-        const QByteArray llave = "RoVaLuN&QtZ482QtZ&RoVaLuN482";
-        QByteArray clave, codigo;
+        const QByteArray llave = "RoVaLuN&QtZ482QtZ&RoVaLuN482"; QByteArray clave, codigo;
         for (int i = 0; i < 128; ++i) {
             clave += i == 3 ? '\0' : i == 5 ? '\xFF' : static_cast<char>(i * 37 + 5);
             codigo += QByteArray::number(static_cast<uchar>(clave[i] ^ llave[i % 28]), 16).rightJustified(2, '0').toUpper();
-            QCOMPARE(CodificaClave(clave), codigo);
-            QCOMPARE(DecodificaClave(codigo), clave);
         }
+        QCOMPARE(CodificaClave(clave), codigo);
+        QCOMPARE(DecodificaClave(codigo), clave);
         QCOMPARE(DecodificaClave("Error") + DecodificaClave("0a") + DecodificaClave("33A"), QByteArray("\x8D\x80\xAD" "a"));
+        // A picked path is one quoted word; older versions stored it bare, and a line that names an executable is one program.
+        const QString correo = dir_->filePath(QStringLiteral("Mis programas/correo")), raro = QStringLiteral("\"a\" b \"");
+        pon(correo, "#!/bin/sh\n"); QVERIFY(QFile::setPermissions(correo, QFile::ReadOwner | QFile::ExeOwner));
+        QCOMPARE(PartesDeOrden(ComillasOrden(raro)) + PartesDeOrden(correo), (QStringList{raro, correo}));
+        QCOMPARE(PartesDeOrden(QStringLiteral("thunderbird -mail \"a b\"")), (QStringList{"thunderbird", "-mail", "a b"}));
     }
 
     void carga_data()
     {
-        QTest::addColumn<QByteArray>("entrada");
-        QTest::addColumn<QByteArray>("salida"); // empty: the file as it was
-        QTest::addColumn<QStringList>("estado"); // the error, the options and the table
-        QTest::addColumn<QString>("programa");
-        const auto fila = [](const char* n, const QByteArray& entrada, const QByteArray& salida, const QString& error, const QString& opciones,
-                             const QStringList& tabla = {}, const QString& programa = kP) {
-            QTest::newRow(n) << entrada << salida << QStringList{error, opciones} + tabla << programa;
-        };
+        // The file before and after (empty: as it was); the error, the options and the table; the program's path.
+        QTest::addColumn<QByteArray>("entrada"); QTest::addColumn<QByteArray>("salida");
+        QTest::addColumn<QStringList>("estado"); QTest::addColumn<QString>("programa");
+        const auto fila = [](const char* n, const QByteArray& de, const QByteArray& a, const QString& error, const QString& opciones,
+                             const QStringList& tabla = {}, const QString& p = kP) { QTest::newRow(n) << de << a << QStringList{error, opciones} + tabla << p; };
         const auto v2 = [&](const QString& n, const QByteArray& de, const QByteArray& a, const QString& segundo = "Ninguna:110", const QString& opciones = kOpciones2) {
             fila(qPrintable(n), QByteArray(kVersion2).replace(de, a), "", {}, opciones, {kCasa, kTrabajo + segundo});
         };
         const auto v0 = [](const QByteArray& clave, const char* numero) { return "[L][L\\Configuracion]Host=h;usuario=u;" + clave + "[L\\Version]Numero=" + numero; };
-        const QString aviso = QStringLiteral("|Wave|/usr/share/sounds/aviso.wav|thunderbird|Si|-");
         fila("a store without Version is a first run that writes only the log-on entry, by its exact path", "[L]", "", {},
              "5|Beep|spirel.wav||Si|autoarranque", {}, QStringLiteral("/home/ана/Программы/pirel"));
         fila("a program on removable media writes no log-on entry", "[L]", "", {}, "5|Beep|spirel.wav||Si|-", {}, QStringLiteral("/media/usb/pirel"));
         v2("Numero 2.0 runs no step and rewrites nothing; si is not Si", "", "");
-        v2("beep and si in small letters are neither", "Wave;Fichero Wav=/usr/share/sounds/aviso.wav;Gestor de Correo=thunderbird;Animacion=Si",
-           "beep;Animacion=si", "Ninguna:110", "10||||No|-");
-        v2("an interval that is no number is told where it is used", "=10", "=diez", "Ninguna:110", "'diez' is not a valid integer value" + aviso);
-        v2("no interval at all", "frecuencia=10;", "", "Ninguna:110", "falta" + aviso);
         v2("SSL with no port, pinned as openssl prints it", "nBuzon", "Seguridad2=SSL;Huella2=" + QByteArray::fromHex(kHuella).toHex(':') + ";nBuzon", "SSL:995:" + kHuella);
-        v2("STLS on another port", "nBuzon", "Seguridad2=STLS;Puerto2=1110;nBuzon", "STLS:1110");
-        v2("plain, five digits with a leading zero", "nBuzon", "Seguridad2=Ninguna;Puerto2=02110;nBuzon", "Ninguna:2110");
-        v2("the highest port", "nBuzon", "Seguridad2=SSL;Puerto2=65535;nBuzon", "SSL:65535");
         v2("a pin that is not 64 hex digits is dropped", "nBuzon", "Seguridad2=SSL;Huella2=" + kHuella.chopped(1) + "G;nBuzon", "SSL:995");
         // A damaged security may fail a check; it must never send a password in clear.
         for (const char* otra : {"ssl", "TLS", "", "Ninguna "})
             v2(QStringLiteral("the security \"%1\" is SSL").arg(otra), "nBuzon", "Seguridad2=" + QByteArray(otra) + ";nBuzon", "SSL:995");
-        for (const char* puerto : {"0", "65536", "001110", "abc", "", " 995", "+995", "-1", "1e3"})
-            v2(QStringLiteral("the port \"%1\" is the mode's default").arg(puerto), "nBuzon", "Seguridad2=SSL;Puerto2=" + QByteArray(puerto) + ";nBuzon", "SSL:995");
+        for (const QByteArray& puerto : QByteArray("65535:65535;02110:2110;0;65536;001110;abc; 995;+995;-1").split(';')) // others: the default
+            v2(QStringLiteral("the port \"%1\"").arg(puerto), "nBuzon", "Seguridad2=SSL;Puerto2=" + puerto.split(':')[0] + ";nBuzon",
+               "SSL:" + (puerto.contains(':') ? puerto.split(':').last() : "995"));
         fila("Numero 2.5 is rewritten to 2.0", QByteArray(kVersion2).replace("=2.0", "=2.5"), kVersion2, {}, kOpciones2, {kCasa, kTrabajo + "Ninguna:110"});
-        fila("Numero 1.3 moves the single mailbox into the table", kVersion1, kMovida, {}, "3||||No|-", {kMovido});
-        fila("the version-1 step with Codigo absent moves what Error decodes to", QByteArray(kVersion1).replace(";Codigo={c:vieja}", ""),
-             QByteArray(kMovida).replace("{c:vieja}", "DFEF"), {}, "3||||No|-", {QString(kMovido).replace(QStringLiteral("vieja"), QString::fromLatin1("\x8D\x80"))});
+        fila("Numero 1.3 moves the single mailbox into the table", kVersion1, kMovida, {}, "3||||No|-", {"Buzon 1|pop.viejo.es|pepe|vieja|Si|Ninguna:110"});
         fila("the version-1 step with an empty user drops the old values and moves nothing", QByteArray(kVersion1).replace("pepe", ""),
              "[L][L\\Configuracion]frecuencia=3[L\\Version]Numero=2.0", kFaltaNBuzon, "5||||No|-");
-        const auto corta = [](QByteArray t, int h, int u, int c) { return t.replace("pop.viejo.es", QByteArray(h, 'h')).replace("pepe", QByteArray(u, 'u')).replace("vieja", QByteArray(c, 'c')); };
-        fila("the version-1 step cuts server, user and password at 40, 20 and 12, as it always did", corta(kVersion1, 45, 25, 16), corta(kMovida, 40, 20, 12),
-             {}, "3||||No|-", {QString::fromLatin1(corta(kMovido.toLatin1(), 40, 20, 12))});
-        fila("Numero 0.9 scrambles the old password, then misses nBuzon", v0("clave=vieja", "0.9"), v0("Codigo={c:vieja}", "2.0"), kFaltaNBuzon, "5||||No|-");
-        fila("the version-0 step keeps 12 of 15 characters", v0("clave=123456789012345", "0.9"), v0("Codigo={c:123456789012}", "2.0"), kFaltaNBuzon, "5||||No|-");
+        fila("the version-0 step scrambles 12 of 15 characters, then misses nBuzon", v0("clave=123456789012345", "0.9"), v0("Codigo={c:123456789012}", "2.0"),
+             kFaltaNBuzon, "5||||No|-");
         const QStringList veinte = QStringList{kCasa, kTrabajo + "Ninguna:110"} + QStringList(18, QString::fromLatin1("Error|Error|Error|\x8D\x80|No|Ninguna:110"));
         fila("an nBuzon above 20 is cut to 20", QByteArray(kVersion2).replace("nBuzon=2", "nBuzon=99"), "", {}, kOpciones2, veinte);
     }
     void carga()
     {
-        QFETCH(QByteArray, entrada);
-        QFETCH(QByteArray, salida);
-        QFETCH(QStringList, estado);
-        QFETCH(QString, programa);
+        QFETCH(QByteArray, entrada); QFETCH(QByteArray, salida); QFETCH(QStringList, estado); QFETCH(QString, programa);
         pon(fichero(), expande(entrada));
-        Registro r(fichero());
-        TBuzon t;
-        TOpciones o;
-        Arranque a = Arranque::Configurado;
+        Registro r(fichero()); TBuzon t; TOpciones o; Arranque a = Arranque::Configurado;
         const QString error = fallo([&] { a = CargaAjustes(r, t, o, programa); });
         QCOMPARE((QStringList{error, opcionesEnTexto(o)} + tablaEnTexto(t)), estado);
         QCOMPARE(QString::fromUtf8(contenido(fichero())), QString::fromUtf8(expande(salida.isEmpty() ? entrada : salida)));
         QCOMPARE(a == Arranque::PrimeraVez, estado[1].startsWith(u"5|Beep"));
+        QCOMPARE(r.reemplazos() == 0, salida.isEmpty());
         QCOMPARE(contenido(autoarranque()).contains("\nExec=\"" + programa.toUtf8() + "\"\n"), estado[1].endsWith(u"autoarranque"));
-    }
-
-    void ordenDelGestor()
-    {
-        // A picked path is one quoted word; older versions stored it bare, and a line that names an executable is one program.
-        const QString correo = dir_->filePath(QStringLiteral("Mis programas/correo")), raro = QStringLiteral("\"a\" b \"");
-        pon(correo, "#!/bin/sh\n");
-        QVERIFY(QFile::setPermissions(correo, QFile::ReadOwner | QFile::ExeOwner));
-        QCOMPARE(PartesDeOrden(ComillasOrden(raro)), QStringList{raro});
-        QCOMPARE(PartesDeOrden(correo), QStringList{correo});
-        QCOMPARE(PartesDeOrden(QStringLiteral("thunderbird -mail \"a b\"")), (QStringList{"thunderbird", "-mail", "a b"}));
-        QCOMPARE(PartesDeOrden(QString()), QStringList());
     }
 
     void guardar_data()
     {
         QTest::addColumn<QString>("que"); // what the chosen aviso.wav is, or what is wrong
-        for (const char* que : {"nada", "fichero", "enlace", "carpeta", "fifo", "sin buzones", "autostart bloqueado"})
+        for (const char* que : {"nada", "enlace", "carpeta", "sin buzones", "autostart bloqueado"})
             QTest::newRow(que) << QString::fromLatin1(que);
     }
     void guardar()
     {
-        QFETCH(QString, que);
-        const bool tomado = que == u"fichero" || que == u"enlace", bloqueado = que.startsWith(u"autostart"), vacia = que == u"sin buzones";
+        QFETCH(QString, que); const bool tomado = que == u"enlace", bloqueado = que.startsWith(u"autostart"), vacia = que == u"sin buzones";
         // Stale slots up to five, pinned: none may stay behind.
         const QByteArray antes = expande("[L][L\\Configuracion\\Buzones]Huella1=" + kHuella + ";Buzon4=D;Huella4=" + kHuella + ";nBuzon=5");
         const QString wav = dir_->filePath(QStringLiteral("aviso.wav")), real = dir_->filePath(QStringLiteral("real.wav"));
         const QString programa = QStringLiteral("/home/ана/日本 \"programas\"/$HOME/100%/a\\b\tc/pirel"); // as the desktop entry escapes it
-        pon(fichero(), antes);
-        pon(real, "RIFF");
+        pon(fichero(), antes); pon(real, "RIFF");
         pon(dir_->filePath(bloqueado ? QStringLiteral("autostart") : QStringLiteral("otro")), ""); // a file where the folder goes fails for root too
-        QVERIFY(que == u"fichero" ? QFile::rename(real, wav) : que == u"enlace" ? QFile::link(real, wav) : que == u"carpeta" ? QDir().mkpath(wav)
-                : que != u"fifo" || ::mkfifo(QFile::encodeName(wav).constData(), 0600) == 0);
+        QVERIFY(tomado ? QFile::link(real, wav) : que != u"carpeta" || QDir().mkpath(wav));
         Registro r(fichero());
-        TBuzon tabla, copia, leida;
-        TOpciones o, leidas;
+        TBuzon tabla, copia, leida; TOpciones o, leidas; Guardado g;
         o.ficheroWav = "spirel.wav";
-        if (!vacia) {
-            copia.agregar("A", "pop.a.es", "a", "ca", true);
-            copia.agregar("B", "pop.b.es", "b", "cb", false, {Seguridad::SSL, 995, kHuella});
-        }
+        if (!vacia)
+            copia.agregar("A", "pop.a.es", "a", "ca", true), copia.agregar("B", "pop.b.es", "b", "cb", false, {Seguridad::SSL, 995, kHuella});
         EleccionDialogo e{QFile::encodeName(wav), "C:\\Archivos \"de\" programa \x80", true, true, false, true, 15};
-        Guardado g;
         QCOMPARE(fallo([&] { g = Guarda(r, o, tabla, copia, e, 0, [](TBuzon& c) { c.agregar("C", "pop.c.es", "c", "cc", true, {Seguridad::STLS, 1110, {}}); }, programa); }),
                  bloqueado ? QStringLiteral("Failed to create key Run") : QString());
         const QByteArray sonido = tomado ? QFile::encodeName(wav) : "spirel.wav";
