@@ -2,9 +2,7 @@
 
 #include <QFile>
 
-#include <openssl/evp.h>
 #include <openssl/pem.h>
-#include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
 #include <memory>
@@ -29,12 +27,10 @@ bool extension(X509* x, X509* emisor, int nid, const char* valor)
     return ok;
 }
 
-// An authority, or a server's certificate; the self-signed one is both, and has no key
-// usage, as `openssl req -x509` makes it.
-enum Clase { kRaiz, kServidor, kPropio };
-
-// Without an issuer the certificate signs itself. `desde` and `hasta` are seconds from now.
-Certificado firma(EVP_PKEY* clave, const char* nombre, const char* alternativos, long desde, long hasta, Clase clase,
+// Without an issuer the certificate signs itself and is an authority; an authority without
+// alternative names has the key usage of one, the self-signed server's has none, as
+// `openssl req -x509` makes it. `desde` and `hasta` are seconds from now.
+Certificado firma(EVP_PKEY* clave, const char* nombre, const char* alternativos, long desde, long hasta,
                   X509* emisor = nullptr, EVP_PKEY* claveEmisor = nullptr)
 {
     static long serie = 1;
@@ -47,12 +43,12 @@ Certificado firma(EVP_PKEY* clave, const char* nombre, const char* alternativos,
     X509_set_pubkey(c, clave);
     X509_NAME_add_entry_by_txt(X509_get_subject_name(c), "CN", MBSTRING_ASC,
                                reinterpret_cast<const unsigned char*>(nombre), -1, -1, 0);
-    X509_set_issuer_name(c, X509_get_subject_name(emisor ? emisor : c));
     X509* quien = emisor ? emisor : c;
-    bool ok = extension(c, quien, NID_basic_constraints, clase == kServidor ? "CA:FALSE" : "critical,CA:TRUE")
+    X509_set_issuer_name(c, X509_get_subject_name(quien));
+    const bool ok = extension(c, quien, NID_basic_constraints, emisor ? "CA:FALSE" : "critical,CA:TRUE")
         && extension(c, quien, NID_subject_key_identifier, "hash")
-        && (clase != kRaiz || extension(c, quien, NID_key_usage, "critical,keyCertSign,cRLSign"))
-        && (!alternativos || extension(c, quien, NID_subject_alt_name, alternativos))
+        && (alternativos ? extension(c, quien, NID_subject_alt_name, alternativos)
+                         : extension(c, quien, NID_key_usage, "critical,keyCertSign,cRLSign"))
         && X509_sign(c, claveEmisor ? claveEmisor : clave, EVP_sha256()) > 0;
     return ok ? std::move(x) : Certificado(nullptr, X509_free);
 }
@@ -70,33 +66,24 @@ QString Certificados::clave(Tipo t) const { return dir_.filePath(QLatin1String(k
 
 Certificados::Certificados()
 {
-    if (!dir_.isValid())
-        return;
     // P-256 keys: made in a millisecond, where RSA takes a good part of a second.
     Clave ca(EVP_EC_gen("P-256"), EVP_PKEY_free);
-    if (!ca)
+    const Certificado raiz = ca ? firma(ca.get(), "Autoridad de prueba de Pirel", nullptr, -kDia, 30 * kDia) : Certificado(nullptr, X509_free);
+    if (!dir_.isValid() || !raiz || !guarda(autoridad(), raiz.get(), nullptr))
         return;
-    const Certificado raiz = firma(ca.get(), "Autoridad de prueba de Pirel", nullptr, -kDia, 30 * kDia, kRaiz);
-    if (!raiz || !guarda(autoridad(), raiz.get(), nullptr))
-        return;
-    struct {
-        const char* nombre;
-        const char* alternativos;
-        long desde, hasta;
-        bool propio;
-    } const kTipos[] = {
-        {"localhost", "DNS:localhost,IP:127.0.0.1", -kDia, 30 * kDia, false},
-        {"localhost", "DNS:localhost,IP:127.0.0.1", -3 * kDia, -kDia, false},
-        {"otro.ejemplo", "DNS:otro.ejemplo", -kDia, 30 * kDia, false},
-        {"localhost", "DNS:localhost", -kDia, 30 * kDia, true},
+    const struct { const char* nombre; const char* alternativos; long desde, hasta; } kTipos[] = {
+        {"localhost", "DNS:localhost,IP:127.0.0.1", -kDia, 30 * kDia},
+        {"localhost", "DNS:localhost,IP:127.0.0.1", -3 * kDia, -kDia},
+        {"otro.ejemplo", "DNS:otro.ejemplo", -kDia, 30 * kDia},
+        {"localhost", "DNS:localhost", -kDia, 30 * kDia},
     };
     for (int t = Valido; t <= Autofirmado; ++t) {
         const auto& d = kTipos[t];
         Clave k(EVP_EC_gen("P-256"), EVP_PKEY_free);
-        if (!k)
-            return;
-        const Certificado c = d.propio ? firma(k.get(), d.nombre, d.alternativos, d.desde, d.hasta, kPropio)
-                                       : firma(k.get(), d.nombre, d.alternativos, d.desde, d.hasta, kServidor, raiz.get(), ca.get());
+        const bool propio = t == Autofirmado;
+        const Certificado c = !k ? Certificado(nullptr, X509_free)
+                                 : firma(k.get(), d.nombre, d.alternativos, d.desde, d.hasta, propio ? nullptr : raiz.get(),
+                                         propio ? nullptr : ca.get());
         unsigned char resumen[EVP_MAX_MD_SIZE];
         unsigned int largo = 0;
         if (!c || !guarda(certificado(Tipo(t)), c.get(), nullptr) || !guarda(clave(Tipo(t)), nullptr, k.get())

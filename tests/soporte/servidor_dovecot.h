@@ -1,9 +1,14 @@
 #pragma once
 
+#include "certificados.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
 
 #include <sys/types.h>
 
@@ -13,9 +18,7 @@ struct MensajePrueba {
     QByteArray asunto{};
     QByteArray remitente{};
     QByteArray cuerpo = "Hola.\r\n";
-    QByteArray crudo{};        // when set, written byte for byte instead of the fields above
-    bool sinAsunto = false;    // omit the Subject: line entirely
-    bool sinRemitente = false; // omit the From: line entirely
+    bool sinAsunto = false; // omit the Subject: line entirely
 };
 
 // A private Dovecot POP3 instance on 127.0.0.1, never the system service. It is killed
@@ -28,20 +31,16 @@ public:
     ServidorDovecot& operator=(const ServidorDovecot&) = delete;
 
     static bool disponible();
-
     // Before arranca(): Dovecot may not notice users added later.
-    void agregaUsuario(const QByteArray& usuario, const QByteArray& clave,
-                       const QList<MensajePrueba>& mensajes);
-    // Before arranca(): TLS with this certificate and key, from the first byte on
-    // puertoTLS(), and after STLS on puerto().
+    void agregaUsuario(const QByteArray& usuario, const QByteArray& clave, const QList<MensajePrueba>& mensajes);
+    // Before arranca(): TLS from the first byte on puertoTLS(), after STLS on puerto(), and an
+    // APOP stamp in every greeting.
     void usaTLS(const QString& certificado, const QString& clave);
     [[nodiscard]] bool arranca(QString* error = nullptr);
     void detiene(); // idempotent; the destructor calls it
 
     quint16 puerto() const { return puerto_; }
     quint16 puertoTLS() const { return puertoTLS_; }
-    QString carpeta() const { return dir_.path(); }
-    QString buzon(const QByteArray& usuario) const; // the user's Maildir
     QString registro() const;
 
 private:
@@ -49,10 +48,24 @@ private:
 
     QTemporaryDir dir_;
     QByteArray usuarios_;
-    quint16 puerto_ = 0;
-    quint16 puertoTLS_ = 0;
+    quint16 puerto_ = 0, puertoTLS_ = 0;
     QString certificado_, clave_;
     pid_t pid_ = -1;
+};
+
+// The one set-up of every test and benchmark that needs Dovecot: the test authority trusted
+// by this process and the programs it starts, and a Dovecot per kind of certificate,
+// started when first asked for with the users `puebla` gives it.
+class Dovecots {
+public:
+    explicit Dovecots(std::function<void(ServidorDovecot&)> puebla) : puebla_(std::move(puebla)) {}
+    // Null, with the reason on stderr, when it cannot start.
+    ServidorDovecot* operator()(Certificados::Tipo t = Certificados::Valido);
+    Certificados certificados;
+
+private:
+    std::function<void(ServidorDovecot&)> puebla_;
+    std::unique_ptr<ServidorDovecot> servidores_[4];
 };
 
 } // namespace pirel::prueba
