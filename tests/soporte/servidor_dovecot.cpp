@@ -15,6 +15,7 @@
 #include <pwd.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -201,7 +202,6 @@ bool ServidorDovecot::lanza(int intento, QString* error)
                             QString::fromLocal8Bit(gr ? gr->gr_name : "dovecot"));
     if (tls) // STLS is offered on the plain listener as soon as ssl is on
         conf.replace(QStringLiteral("ssl = no\n"), QStringLiteral("ssl = yes\nssl_cert = <%1\nssl_key = <%2\n").arg(certificado_, clave_))
-            .replace(QStringLiteral("login\n"), QStringLiteral("login apop\n"))
             .replace(QStringLiteral("  inet_listener pop3 {"),
                      QStringLiteral("  inet_listener pop3s {\n    port = %1\n    ssl = yes\n  }\n  inet_listener pop3 {").arg(puertoTLS_));
     escribe(d + QStringLiteral("/dovecot.conf"), conf.toUtf8());

@@ -33,8 +33,7 @@ public:
     static bool disponible();
     // Before arranca(): Dovecot may not notice users added later.
     void agregaUsuario(const QByteArray& usuario, const QByteArray& clave, const QList<MensajePrueba>& mensajes);
-    // Before arranca(): TLS from the first byte on puertoTLS(), after STLS on puerto(), and an
-    // APOP stamp in every greeting.
+    // Before arranca(): TLS from the first byte on puertoTLS(), and after STLS on puerto().
     void usaTLS(const QString& certificado, const QString& clave);
     [[nodiscard]] bool arranca(QString* error = nullptr);
     void detiene(); // idempotent; the destructor calls it
