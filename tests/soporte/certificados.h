@@ -15,11 +15,11 @@ public:
     enum Tipo { Valido, Caducado, OtroNombre, Autofirmado };
 
     Certificados();
-
     [[nodiscard]] bool hechos() const { return hechos_; }
     QString autoridad() const { return dir_.filePath(QStringLiteral("autoridad.pem")); }
-    QString certificado(Tipo t) const;
-    QString clave(Tipo t) const;
+    // The certificate and its key share one file.
+    QString certificado(Tipo t) const { return dir_.filePath(QString::number(t) + QStringLiteral(".pem")); }
+    QString clave(Tipo t) const { return certificado(t); }
     // SHA-256 of the certificate, 64 upper-case hex digits.
     QByteArray huella(Tipo t) const { return huellas_[t]; }
     QString carpeta() const { return dir_.path(); }

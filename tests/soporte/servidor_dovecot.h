@@ -1,55 +1,43 @@
 #pragma once
-
 #include "certificados.h"
 
-#include <QByteArray>
 #include <QList>
-#include <QString>
-#include <QTemporaryDir>
+#include <QProcess>
 
 #include <functional>
 #include <memory>
 
-#include <sys/types.h>
-
 namespace pirel::prueba {
 
 struct MensajePrueba {
-    QByteArray asunto{};
-    QByteArray remitente{};
-    QByteArray cuerpo = "Hola.\r\n";
-    bool sinAsunto = false; // omit the Subject: line entirely
+    QByteArray asunto{}, remitente{}, cuerpo = "Hola.\r\n";
+    bool sinAsunto = false; // no Subject: line at all
 };
 
-// A private Dovecot POP3 instance on 127.0.0.1, never the system service. It is killed
-// when the thread that called arranca() ends, so call it from one that outlives it.
+// A private Dovecot POP3 instance on 127.0.0.1, never the system service. It dies with the
+// thread that called arranca(), so call it from one that outlives it.
 class ServidorDovecot {
 public:
     ServidorDovecot();
-    ~ServidorDovecot();
-    ServidorDovecot(const ServidorDovecot&) = delete;
-    ServidorDovecot& operator=(const ServidorDovecot&) = delete;
-
+    ~ServidorDovecot() { detiene(); }
     static bool disponible();
-    // Before arranca(): Dovecot may not notice users added later.
+    // These three before arranca(). usaTLS: TLS from the first byte on puertoTLS(), and after
+    // STLS on puerto(). `saludo` replaces the text of the greeting.
     void agregaUsuario(const QByteArray& usuario, const QByteArray& clave, const QList<MensajePrueba>& mensajes);
-    // Before arranca(): TLS from the first byte on puertoTLS(), and after STLS on puerto().
-    void usaTLS(const QString& certificado, const QString& clave);
+    void usaTLS(const QString& certificado, const QString& clave) { certificado_ = certificado, clave_ = clave; }
+    QByteArray saludo;
     [[nodiscard]] bool arranca(QString* error = nullptr);
-    void detiene(); // idempotent; the destructor calls it
-
+    void detiene();
     quint16 puerto() const { return puerto_; }
     quint16 puertoTLS() const { return puertoTLS_; }
     QString registro() const;
 
 private:
-    bool lanza(int intento, QString* error);
-
     QTemporaryDir dir_;
     QByteArray usuarios_;
     quint16 puerto_ = 0, puertoTLS_ = 0;
     QString certificado_, clave_;
-    pid_t pid_ = -1;
+    std::unique_ptr<QProcess> proceso_;
 };
 
 // The one set-up of every test and benchmark that needs Dovecot: the test authority trusted
@@ -67,4 +55,4 @@ private:
     std::unique_ptr<ServidorDovecot> servidores_[4];
 };
 
-} // namespace pirel::prueba
+}
