@@ -9,7 +9,6 @@
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
-
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -96,7 +95,6 @@ private slots:
         for (const auto& [e, w] : {std::pair{ECONNREFUSED, 10061}, {EPIPE, 10058}, {ENOMEM, 10055}, {EPERM, 10001}})
             QCOMPARE(CodigoWinsock(e), w);
     }
-
     // Blocking calls. "{cerrado}" is a port nobody listens on, "{colmado}" one whose listener
     // never answers, "{lento}" a server that answers after 1.3 s. A call made from a handler
     // meanwhile (which also shows that events are handled) is refused before it touches the
@@ -120,9 +118,9 @@ private slots:
         QTest::newRow("time-out, no handler") << Caso{.manejador = false, .cajas = {
             "LLAMADA A WINSOCK CANCELADA|Error 10060\r\nBlocking call timed out",
             "Pirel|Error 10004 en funcion GetText (Recv)\r\nLlamada al sistema interrumpida"}};
-        for (const int k : {1, 2, 3, 4})
+        for (const int k : {0, 1, 2, 3})
             QTest::addRow("nested call %d", k) << Caso{.anidada = k, .informes = {"10036 Operacion realizandose ahora", kAgotado, kCortado}};
-        QTest::newRow("Disconnect") << Caso{.plazo = 5, .anidada = 6, .informes = {kCortado}};
+        QTest::newRow("Disconnect") << Caso{.plazo = 5, .anidada = 4, .informes = {kCortado}};
     }
     void bloqueante()
     {
@@ -139,16 +137,10 @@ private slots:
         b.s.Port = caso.puerto.replace("{cerrado}", QByteArray::number(PuertoCerrado()))
                        .replace("{colmado}", QByteArray::number(ntohs(dir.sin_port)))
                        .replace("{lento}", lento);
-        if (caso.anidada > 0)
-            QTimer::singleShot(50, [&] {
-                switch (caso.anidada) {
-                case 1: b.s.SConnect(); break;
-                case 2: b.s.SetText("X\r\n"); break;
-                case 3: (void)b.s.GetText(); break;
-                case 4: (void)b.s.PeekData(); break;
-                case 6: b.s.Disconnect(); break;
-                }
-            });
+        const std::function<void()> llamadas[] = {[&] { b.s.SConnect(); }, [&] { b.s.SetText("X\r\n"); }, [&] { (void)b.s.GetText(); },
+                                                  [&] { (void)b.s.PeekData(); }, [&] { b.s.Disconnect(); }};
+        if (caso.anidada >= 0)
+            QTimer::singleShot(50, llamadas[caso.anidada]);
         try {
             b.s.SConnect();
             if (b.s.Port == lento)
@@ -159,14 +151,12 @@ private slots:
         QCOMPARE(b.informes, caso.informes);
         QCOMPARE(b.cajas, caso.cajas);
         QCOMPARE(b.terminaciones, caso.manejador ? 0 : 1);
-        const bool abierto = caso.anidada != 6 && (!caso.informes.isEmpty() || !caso.manejador || !caso.leido.isEmpty());
+        const bool abierto = caso.anidada != 4 && (!caso.informes.isEmpty() || !caso.manejador || !caso.leido.isEmpty());
         QVERIFY2((b.s.SocketHandle() >= 0) == abierto, "a failed call keeps its socket until Disconnect");
         b.s.Disconnect();
         QCOMPARE(b.s.SocketHandle(), -1);
-        ::close(ocupa);
-        ::close(lleno);
+        ::close(ocupa), ::close(lleno);
     }
-
     // A peek stops at a NUL, as a C string does; a read takes whatever has come; a drop never
     // waits, and tells when the peer has closed. After Disconnect there is no socket.
     void conversacion()
@@ -196,7 +186,6 @@ private slots:
         b.s.Disconnect();
         QCOMPARE(b.informes, QStringList(2, "10038 No hay sockets"));
     }
-
     // Events in their order, a refusal told in a box, and the errors a message may carry.
     void noBloqueante()
     {
@@ -217,7 +206,6 @@ private slots:
             b.s.WMUser(7, suceso);
         QCOMPARE(b.informes, QStringList(2, "10054 Conexion resestablecida por el par"));
     }
-
     // A failure is told once, like an unreachable server, and leaves the count at 0; the test
     // of a mailbox being set up says the same, and offers the certificate only when its
     // authority is its one fault. Downgrade scripts: nothing after STLS (USER, PASS, not even
@@ -229,6 +217,7 @@ private slots:
         const QByteArray saludo = "+OK listo <1896.697170952@dbc.mtview.ca.us>\r\n";
         const Guion stls = Guion().S(saludo).C("STLS");
         const QString sinSTLS = "el servidor no acepta STLS";
+        const auto guion = [](Seguridad modo, const QString& motivo, const Guion& g) { return CasoTLS{.modo = modo, .motivo = motivo, .guion = g}; };
         QTest::newRow("SSL by address") << CasoTLS{Tipo::Valido, SSL};
         QTest::newRow("STLS by name") << CasoTLS{Tipo::Valido, STLS, "localhost"};
         QTest::newRow("expired") << CasoTLS{Tipo::Caducado, SSL, "127.0.0.1", kCaducado};
@@ -241,17 +230,14 @@ private slots:
         QTest::newRow("self-signed, pinned: any name") << CasoTLS{Tipo::Autofirmado, SSL, "127.0.0.1", {}, Tipo::Autofirmado};
         QTest::newRow("self-signed, another pinned") << CasoTLS{Tipo::Autofirmado, STLS, "localhost", kPin, Tipo::Valido};
         QTest::newRow("valid, another pinned") << CasoTLS{Tipo::Valido, SSL, "localhost", kPin, Tipo::Autofirmado};
-        QTest::newRow("STLS refused") << CasoTLS{.modo = STLS, .motivo = sinSTLS, .guion = Guion(stls).S("-ERR no\r\n").escucha()};
-        QTest::newRow("STLS hung up") << CasoTLS{.modo = STLS, .motivo = sinSTLS, .guion = Guion(stls).cierra()};
-        QTest::newRow("data injected behind the +OK") << CasoTLS{.modo = STLS, .motivo = "el servidor envió datos sin cifrar tras aceptar STLS",
-                                                                .guion = Guion(stls).S("+OK\r\n+OK dentro\r\n").escucha()};
-        QTest::newRow("data injected a moment later")
-            << CasoTLS{.modo = STLS, .motivo = kNegociacion, .guion = Guion(stls).S("+OK\r\n").pausa(100).S("+OK dentro\r\n").escucha()};
-        QTest::newRow("closed during the handshake")
-            << CasoTLS{.modo = STLS, .motivo = kNegociacion, .guion = Guion(stls).S("+OK\r\n").pausa(50).cierra()};
-        QTest::newRow("SSL to plain POP3") << CasoTLS{.modo = SSL, .motivo = kNegociacion, .guion = Guion().S(saludo).escucha()};
-        QTest::newRow("SSL, silent handshake: its time-out")
-            << CasoTLS{.modo = SSL, .motivo = "Casa: el servidor 127.0.0.1 no responde", .guion = Guion().escucha()};
+        QTest::newRow("STLS refused") << guion(STLS, sinSTLS, Guion(stls).S("-ERR no\r\n").escucha());
+        QTest::newRow("STLS hung up") << guion(STLS, sinSTLS, Guion(stls).cierra());
+        QTest::newRow("data injected behind the +OK") << guion(STLS, "el servidor envió datos sin cifrar tras aceptar STLS",
+                                                               Guion(stls).S("+OK\r\n+OK dentro\r\n").escucha());
+        QTest::newRow("data injected a moment later") << guion(STLS, kNegociacion, Guion(stls).S("+OK\r\n").pausa(100).S("+OK dentro\r\n").escucha());
+        QTest::newRow("closed during the handshake") << guion(STLS, kNegociacion, Guion(stls).S("+OK\r\n").pausa(50).cierra());
+        QTest::newRow("SSL to plain POP3") << guion(SSL, kNegociacion, Guion().S(saludo).escucha());
+        QTest::newRow("SSL, silent handshake: its time-out") << guion(SSL, "Casa: el servidor 127.0.0.1 no responde", Guion().escucha());
     }
     void seguro()
     {
@@ -279,12 +265,11 @@ private slots:
         QCOMPARE(c.fallo, fallo);
         QCOMPARE(c.cuenta, fallo.isEmpty() ? 2 : 0);
         QCOMPARE(c.huella, caso.motivo == kAutoridad ? dovecot_.certificados.huella(caso.certificado) : QByteArray());
-        QVERIFY(!guion || servidor.termina());
+        if (guion)
+            TRANSCRIPCION_LIMPIA(servidor);
         const QString recibidas = servidor.recibidas().join(u'\n');
-        QVERIFY2(caso.modo == Seguridad::SSL || !guion || recibidas.startsWith(u"1: STLS"), qPrintable(recibidas));
         QVERIFY2(!recibidas.contains(u"secreta") && !recibidas.contains(u"QUIT"), qPrintable(recibidas));
     }
-
     // Sends on a connection gone after the handshake fail with a report, and never raise
     // SIGPIPE, which would end the program.
     void envioTrasCierre()
@@ -298,7 +283,6 @@ private slots:
         b.s.SetText("USER ana\r\n");
         QCOMPARE(b.informes, QStringList{"10058 No se puede enviar despues de desconexion de socket"});
     }
-
     // The command-line checker's secure fields: three good mailboxes, then lines it refuses.
     void consola_data()
     {
