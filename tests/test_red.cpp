@@ -14,7 +14,6 @@
 using namespace pirel;
 using namespace pirel::prueba;
 using Tipo = Certificados::Tipo;
-
 namespace {
 // A component aimed at the loopback, with its reports ("código texto") and boxes recorded.
 struct Banco final : AvisosSocket {
@@ -31,7 +30,6 @@ struct Banco final : AvisosSocket {
     void caja(const QString& texto, const QString& titulo) override { cajas << titulo + "|" + texto; }
     void termina() override { ++terminaciones; }
 };
-
 // One row of a table: the fields a row leaves out do not apply to it.
 struct Caso {
     QByteArray ip = "127.0.0.1", puerto = "{lento}";
@@ -49,10 +47,8 @@ struct CasoTLS {
     int fijado = -1;
     Guion guion{};
 };
-
 const QStringList kLineas{"Casa => Uno: Ana", "Casa => Dos: Luis"};
-const QString kCaducado = "el certificado ha caducado o aún no es válido", kOtro = "el certificado es de otro servidor",
-              kAutoridad = "el certificado es autofirmado o de una autoridad desconocida",
+const QString kOtro = "el certificado es de otro servidor", kAutoridad = "el certificado es autofirmado o de una autoridad desconocida",
               kPin = "el certificado no es el que se aceptó para este buzón", kNegociacion = "falló la negociación TLS",
               kAgotado = "10060 Llamada bloqueada", kCortado = "10004 Llamada al sistema interrumpida";
 }
@@ -66,7 +62,6 @@ class TestRed : public QObject {
         s.saludo = "listo <1896.697170952@dbc.mtview.ca.us>";
         s.agregaUsuario("ana", "secreta", {{"Uno", "Ana <ana@ejemplo.org>"}, {"Dos", "Luis <luis@ejemplo.org>"}});
     }};
-
 private slots:
     void textos()
     {
@@ -79,10 +74,9 @@ private slots:
             "Demasiados ficheros abiertos|Operacion bloqueada|Operacion realizandose ahora|Operacion ya en progreso|No hay sockets|"
             "Se requiere direccion de destino|Mensaje demasiado largo|Tipo de Protocolo erroneo para socket|Protocolo no disponible|"
             "Protocolo no soportado|Tipo de Socket no soportado|Operacion no suportada en socket|Familia de Protocolos no soportada|"
-            "Familia de direcciones no soportada por familia de protocolos|Direcci\xF3n ya en uso|"
-            "No es posible asignar la direccion pedida|La red esta desconectada|La red es inalcanzable|"
-            "La red ha desconectado al reestablecerse|El Software ha abortado la conexion|Conexion resestablecida por el par|"
-            "No hay disponible espacio en el buffer|Socket esta ya conectado|Socket no esta conectado|"
+            "Familia de direcciones no soportada por familia de protocolos|Direcci\xF3n ya en uso|No es posible asignar la direccion pedida|"
+            "La red esta desconectada|La red es inalcanzable|La red ha desconectado al reestablecerse|El Software ha abortado la conexion|"
+            "Conexion resestablecida por el par|No hay disponible espacio en el buffer|Socket esta ya conectado|Socket no esta conectado|"
             "No se puede enviar despues de desconexion de socket|Demasiadas referencias: No es posible splice|El servidor no responde|"
             "Conexion rechazada|Demasiados niveles de enlaces simbolicos|Nombre de fichero demasiado largo|Servidor desconectado|"
             "No hay ruta a el servidor|Directorio no vacio|Demasiados procesos|Demasiados usuarios|Cuota del disco excedida|"
@@ -101,15 +95,13 @@ private slots:
         const QStringList rechazo{"10061 Conexion rechazada"};
         QTest::newRow("no port") << Caso{.puerto = "", .cajas = {"Pirel|No se ha especificado el Puerto"}};
         QTest::newRow("no address") << Caso{.ip = "", .puerto = "110", .cajas = {"Pirel|No se ha especificado direccion IP"}};
-        QTest::newRow("port neither service nor number")
-            << Caso{.puerto = "x1", .cajas = {"excepcion|'x1' is not a valid integer value"}};
+        QTest::newRow("port not a number") << Caso{.puerto = "x1", .cajas = {"excepcion|'x1' is not a valid integer value"}};
         QTest::newRow("name not found: not told") << Caso{.ip = "no-existe.invalid", .puerto = "110"};
         QTest::newRow("refused") << Caso{.puerto = "{cerrado}", .informes = rechazo};
         QTest::newRow("refused on a service name") << Caso{.ip = "localhost", .puerto = "pop3", .informes = rechazo};
         QTest::newRow("refused, no handler: a box, then the end") << Caso{
             .puerto = "{cerrado}", .manejador = false, .cajas = {"Pirel|Error 10061 en funcion SConnect\r\nConexion rechazada"}};
         QTest::newRow("time-out while connecting") << Caso{.puerto = "{colmado}", .informes = {kAgotado, kCortado}};
-        QTest::newRow("time-out while reading, told twice") << Caso{.informes = {kAgotado, kCortado}};
         QTest::newRow("no time-out: waits for the answer") << Caso{.plazo = 0, .leido = "tarde\r\n"};
         QTest::newRow("time-out, no handler") << Caso{.manejador = false, .cajas = {
             "LLAMADA A WINSOCK CANCELADA|Error 10060\r\nBlocking call timed out",
@@ -176,7 +168,6 @@ private slots:
         b.s.Disconnect();
         TRANSCRIPCION_LIMPIA(servidor);
         b.s.SetText("QUIT\r\n");
-        QVERIFY(b.s.PeekData().isEmpty());
         b.s.Disconnect();
         QCOMPARE(b.informes, QStringList(2, "10038 No hay sockets"));
     }
@@ -207,11 +198,10 @@ private slots:
         const auto SSL = Seguridad::SSL, STLS = Seguridad::STLS;
         const QByteArray saludo = "+OK listo <1896.697170952@dbc.mtview.ca.us>\r\n";
         const Guion stls = Guion().S(saludo).C("STLS");
-        const QString sinSTLS = "el servidor no acepta STLS";
         const auto guion = [](Seguridad modo, const QString& motivo, const Guion& g) { return CasoTLS{.modo = modo, .motivo = motivo, .guion = g}; };
         QTest::newRow("SSL by address") << CasoTLS{Tipo::Valido, SSL};
         QTest::newRow("STLS by name") << CasoTLS{Tipo::Valido, STLS, "localhost"};
-        QTest::newRow("expired") << CasoTLS{Tipo::Caducado, SSL, "127.0.0.1", kCaducado};
+        QTest::newRow("expired") << CasoTLS{Tipo::Caducado, SSL, "127.0.0.1", "el certificado ha caducado o aún no es válido"};
         QTest::newRow("another server's") << CasoTLS{Tipo::OtroNombre, SSL, "localhost", kOtro};
         QTest::newRow("self-signed") << CasoTLS{Tipo::Autofirmado, SSL, "localhost", kAutoridad};
         QTest::newRow("self-signed, STLS") << CasoTLS{Tipo::Autofirmado, STLS, "localhost", kAutoridad};
@@ -219,8 +209,8 @@ private slots:
         QTest::newRow("self-signed, pinned: any name") << CasoTLS{Tipo::Autofirmado, SSL, "127.0.0.1", {}, Tipo::Autofirmado};
         QTest::newRow("self-signed, another pinned") << CasoTLS{Tipo::Autofirmado, STLS, "localhost", kPin, Tipo::Valido};
         QTest::newRow("valid, another pinned") << CasoTLS{Tipo::Valido, SSL, "localhost", kPin, Tipo::Autofirmado};
-        QTest::newRow("STLS refused") << guion(STLS, sinSTLS, Guion(stls).S("-ERR no\r\n").escucha());
-        QTest::newRow("STLS hung up") << guion(STLS, sinSTLS, Guion(stls).cierra());
+        QTest::newRow("STLS refused") << guion(STLS, "el servidor no acepta STLS", Guion(stls).S("-ERR no\r\n").escucha());
+        QTest::newRow("STLS hung up") << guion(STLS, "el servidor no acepta STLS", Guion(stls).cierra());
         QTest::newRow("data injected behind the +OK") << guion(STLS, "el servidor envió datos sin cifrar tras aceptar STLS",
                                                                Guion(stls).S("+OK\r\n+OK dentro\r\n").escucha());
         QTest::newRow("data injected a moment later") << guion(STLS, kNegociacion, Guion(stls).S("+OK\r\n").pausa(100).S("+OK dentro\r\n").escucha());
