@@ -1,10 +1,7 @@
 #include "servidor_dovecot.h"
-
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QDirIterator>
 #include <QStandardPaths>
-
 #include <csignal>
 #include <cstdio>
 #include <grp.h>
@@ -17,7 +14,6 @@
 
 namespace pirel::prueba {
 namespace {
-
 // As root, mail belongs to an unprivileged uid: Dovecot refuses to serve mail as root.
 const bool kRoot = ::geteuid() == 0;
 const uid_t kUid = kRoot ? 5000 : ::getuid();
@@ -44,21 +40,15 @@ void escribe(const QString& ruta, const QByteArray& datos)
     (void)(f.open(QIODevice::WriteOnly) && f.write(datos));
 }
 
-// %1 folder, %2 attempt (a stale base_dir slows start-up down), %3 first valid uid, %4 port,
-// %5 to %7 the users and group of Dovecot's own processes. No chroot, so that it also runs
-// without root. A failed passdb drops the fields it set, so nodelay comes from an earlier one
-// (else a wrong password is answered up to 0.5 s late); failed log-ins must not slow down
-// the ones that follow.
+// %1 folder, %2 attempt (a stale base_dir slows start-up down), %3 first valid uid, %4 port, %5 to
+// %7 Dovecot's own users and group. No chroot, so that it runs without root too. nodelay comes from
+// a passdb before the real one (a failed one drops its fields): a wrong password is answered at once.
 const char kConfiguracion[] = R"(base_dir = %1/r%2
 state_dir = %1/estado
 log_path = %1/dovecot.log
-instance_name = pirel-prueba
 protocols = pop3
 listen = 127.0.0.1
 ssl = no
-disable_plaintext_auth = no
-auth_mechanisms = plain login
-mail_location = maildir:~/Maildir
 first_valid_uid = %3
 default_login_user = %5
 default_internal_user = %6
@@ -88,7 +78,6 @@ service anvil {
   }
 }
 )";
-
 }
 
 ServidorDovecot::ServidorDovecot()
@@ -96,29 +85,24 @@ ServidorDovecot::ServidorDovecot()
 {
     ::chmod(QFile::encodeName(dir_.path()).constData(), 0755); // for Dovecot's processes of other users
     QDir(dir_.path()).mkdir(QStringLiteral("estado"));
-    escribe(dir_.filePath(QStringLiteral("usuarios")), {});
 }
 
 bool ServidorDovecot::disponible() { return !binario().isEmpty(); }
 
-void ServidorDovecot::agregaUsuario(const QByteArray& usuario, const QByteArray& clave,
-                                    const QList<MensajePrueba>& mensajes)
+void ServidorDovecot::agregaUsuario(const QByteArray& usuario, const QByteArray& clave, const QList<MensajePrueba>& mensajes)
 {
     const QString casa = dir_.filePath(QStringLiteral("mail/") + QString::fromUtf8(usuario));
     for (const char* sub : {"/cur", "/new", "/tmp"})
         QDir().mkpath(casa + "/Maildir" + sub);
     // Dovecot numbers new mail in file-name order; rising timestamps keep the given order.
-    for (int i = 0; i < mensajes.size(); ++i) {
-        const MensajePrueba& m = mensajes[i];
+    for (int i = 0; i < mensajes.size(); ++i)
         escribe(casa + QString::asprintf("/Maildir/new/%d.M%06dP1.pirel", 1700000000 + i, i),
-                "From: " + m.remitente + "\r\nTo: " + usuario + "@pirel.prueba\r\n"
-                    + (m.sinAsunto ? QByteArray() : "Subject: " + m.asunto + "\r\n")
+                "From: " + mensajes[i].remitente + "\r\nTo: " + usuario + "@pirel.prueba\r\n"
+                    + (mensajes[i].sinAsunto ? QByteArray() : "Subject: " + mensajes[i].asunto + "\r\n")
                     + "Date: Mon, 6 May 2024 10:00:00 +0000\r\nMessage-ID: <" + QByteArray::number(i + 1) + "."
-                    + usuario + "@pirel.prueba>\r\n\r\n" + m.cuerpo);
-    }
-    QDirIterator it(casa, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
-    for (QString ruta = casa; kRoot && !ruta.isEmpty(); ruta = it.hasNext() ? it.next() : QString())
-        (void)!::chown(QFile::encodeName(ruta).constData(), kUid, kGid);
+                    + usuario + "@pirel.prueba>\r\n\r\n" + mensajes[i].cuerpo);
+    if (kRoot)
+        QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("%1:%2").arg(kUid).arg(kGid), casa});
     usuarios_ += usuario + ":{PLAIN}" + clave + ':' + QByteArray::number(kUid) + ':' + QByteArray::number(kGid) + "::"
         + QFile::encodeName(casa) + "::\n";
     escribe(dir_.filePath(QStringLiteral("usuarios")), usuarios_);
@@ -127,9 +111,7 @@ void ServidorDovecot::agregaUsuario(const QByteArray& usuario, const QByteArray&
 bool ServidorDovecot::arranca(QString* error)
 {
     const bool tls = !certificado_.isEmpty();
-    QString fallo = !dir_.isValid() ? QStringLiteral("no temporary folder")
-        : disponible()              ? QString()
-                                    : QStringLiteral("dovecot binary not found");
+    QString fallo = !dir_.isValid() ? QStringLiteral("no temporary folder") : disponible() ? QString() : QStringLiteral("no dovecot");
     // Without root every process runs as the current user.
     const passwd* pw = kRoot ? nullptr : ::getpwuid(::getuid());
     const group* gr = kRoot ? nullptr : ::getgrgid(::getgid());
@@ -138,9 +120,8 @@ bool ServidorDovecot::arranca(QString* error)
         puerto_ = prueba(0);
         puertoTLS_ = tls ? prueba(0) : 0;
         QString conf = QString::fromLatin1(kConfiguracion)
-                           .arg(d, QString::number(intento), QString::number(qMin<uint>(1000, kUid)),
-                                QString::number(puerto_), pw ? yo : QStringLiteral("dovenull"), yo,
-                                QString::fromLocal8Bit(gr ? gr->gr_name : "dovecot"));
+                           .arg(d, QString::number(intento), QString::number(qMin<uint>(1000, kUid)), QString::number(puerto_),
+                                pw ? yo : QStringLiteral("dovenull"), yo, QString::fromLocal8Bit(gr ? gr->gr_name : "dovecot"));
         if (!saludo.isEmpty())
             conf += "login_greeting = " + QString::fromUtf8(saludo) + "\n";
         if (tls) // STLS is offered on the plain listener as soon as ssl is on
@@ -149,11 +130,10 @@ bool ServidorDovecot::arranca(QString* error)
                          QStringLiteral("  inet_listener pop3s {\n    port = %1\n    ssl = yes\n  }\n  inet_listener pop3 {").arg(puertoTLS_));
         escribe(d + QStringLiteral("/dovecot.conf"), conf.toUtf8());
         proceso_ = std::make_unique<QProcess>();
-        proceso_->setStandardInputFile(QProcess::nullDevice());
+        proceso_->setProcessChannelMode(QProcess::MergedChannels);
         proceso_->setStandardOutputFile(d + QStringLiteral("/dovecot.log"), QIODevice::Append);
-        proceso_->setStandardErrorFile(d + QStringLiteral("/dovecot.log"), QIODevice::Append);
-        // A group of its own for detiene(), death with the test even when that crashes, and
-        // none of the test's blocked signals.
+        // A group of its own for detiene(), death with the test even when that crashes, and none of
+        // the test's blocked signals.
         proceso_->setChildProcessModifier([] {
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);
             ::setpgid(0, 0);
@@ -166,8 +146,7 @@ bool ServidorDovecot::arranca(QString* error)
             if (prueba(puerto_) && (!tls || prueba(puertoTLS_)))
                 return true;
         // A port taken again before Dovecot bound it: try others.
-        fallo = registro().contains(QLatin1String("Address already in use")) ? QString()
-                                                                              : "dovecot did not start: " + proceso_->errorString();
+        fallo = registro().contains(QLatin1String("Address already in use")) ? QString() : "dovecot did not start: " + proceso_->errorString();
         detiene();
     }
     if (error && !proceso_)
@@ -175,14 +154,12 @@ bool ServidorDovecot::arranca(QString* error)
     return proceso_ != nullptr;
 }
 
+// Killed outright: a clean stop costs Dovecot a fixed one-second sleep. The unreaped master keeps
+// its group id from being reused, so only its own children are hit.
 void ServidorDovecot::detiene()
 {
-    // Killed outright: a clean stop costs Dovecot a fixed one-second sleep. The unreaped
-    // master keeps its group id from being reused, so only its own children are hit.
-    if (proceso_ && proceso_->processId() > 0) {
-        ::kill(-pid_t(proceso_->processId()), SIGKILL);
-        proceso_->waitForFinished(-1);
-    }
+    if (proceso_ && proceso_->processId() > 0)
+        ::kill(-pid_t(proceso_->processId()), SIGKILL), proceso_->waitForFinished(-1);
     proceso_.reset();
 }
 

@@ -1,14 +1,10 @@
 #pragma once
 #include "certificados.h"
-
-#include <QList>
 #include <QProcess>
-
 #include <functional>
 #include <memory>
 
 namespace pirel::prueba {
-
 struct MensajePrueba {
     QByteArray asunto{}, remitente{}, cuerpo = "Hola.\r\n";
     bool sinAsunto = false; // no Subject: line at all
@@ -31,7 +27,6 @@ public:
     quint16 puerto() const { return puerto_; }
     quint16 puertoTLS() const { return puertoTLS_; }
     QString registro() const;
-
 private:
     QTemporaryDir dir_;
     QByteArray usuarios_;
@@ -40,19 +35,16 @@ private:
     std::unique_ptr<QProcess> proceso_;
 };
 
-// The one set-up of every test and benchmark that needs Dovecot: the test authority trusted
-// by this process and the programs it starts, and a Dovecot per kind of certificate,
-// started when first asked for with the users `puebla` gives it.
+// The one set-up of every test and benchmark that needs Dovecot: the test authority, trusted by
+// this process and the programs it starts, and a Dovecot per kind of certificate, started when
+// first asked for (null, with the reason on stderr, when it cannot) with the users `puebla` gives.
 class Dovecots {
 public:
     explicit Dovecots(std::function<void(ServidorDovecot&)> puebla) : puebla_(std::move(puebla)) {}
-    // Null, with the reason on stderr, when it cannot start.
     ServidorDovecot* operator()(Certificados::Tipo t = Certificados::Valido);
     Certificados certificados;
-
 private:
     std::function<void(ServidorDovecot&)> puebla_;
     std::unique_ptr<ServidorDovecot> servidores_[4];
 };
-
 }
