@@ -1,12 +1,9 @@
 #include "certificados.h"
-
 #include <QFile>
-
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
 namespace pirel::prueba {
-
 Certificados::Certificados()
 {
     constexpr long kDia = 24 * 3600;
@@ -58,5 +55,4 @@ Certificados::Certificados()
         X509_free(certificados[t]), EVP_PKEY_free(claves[t]);
     hechos_ = ok;
 }
-
 }

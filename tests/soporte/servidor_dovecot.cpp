@@ -14,10 +14,10 @@
 
 namespace pirel::prueba {
 namespace {
-// As root, mail belongs to an unprivileged uid: Dovecot refuses to serve mail as root.
+// As root, mail belongs to an unprivileged uid, as Dovecot refuses to serve mail as root; without
+// root every process runs as the current user.
 const bool kRoot = ::geteuid() == 0;
-const uid_t kUid = kRoot ? 5000 : ::getuid();
-const gid_t kGid = kRoot ? 5000 : ::getgid();
+const unsigned kUid = kRoot ? 5000 : ::getuid(), kGid = kRoot ? 5000 : ::getgid();
 
 QString binario() { return QStandardPaths::findExecutable(QStringLiteral("dovecot"), {QStringLiteral("/usr/sbin")}); }
 
@@ -88,7 +88,6 @@ ServidorDovecot::ServidorDovecot()
 }
 
 bool ServidorDovecot::disponible() { return !binario().isEmpty(); }
-
 void ServidorDovecot::agregaUsuario(const QByteArray& usuario, const QByteArray& clave, const QList<MensajePrueba>& mensajes)
 {
     const QString casa = dir_.filePath(QStringLiteral("mail/") + QString::fromUtf8(usuario));
@@ -112,7 +111,6 @@ bool ServidorDovecot::arranca(QString* error)
 {
     const bool tls = !certificado_.isEmpty();
     QString fallo = !dir_.isValid() ? QStringLiteral("no temporary folder") : disponible() ? QString() : QStringLiteral("no dovecot");
-    // Without root every process runs as the current user.
     const passwd* pw = kRoot ? nullptr : ::getpwuid(::getuid());
     const group* gr = kRoot ? nullptr : ::getgrgid(::getgid());
     const QString yo = QString::fromLocal8Bit(pw ? pw->pw_name : "dovecot"), d = dir_.path();
@@ -132,15 +130,14 @@ bool ServidorDovecot::arranca(QString* error)
         proceso_ = std::make_unique<QProcess>();
         proceso_->setProcessChannelMode(QProcess::MergedChannels);
         proceso_->setStandardOutputFile(d + QStringLiteral("/dovecot.log"), QIODevice::Append);
-        // A group of its own for detiene(), death with the test even when that crashes, and none of
-        // the test's blocked signals.
+        // A group of its own for detiene(), death with the test even when that crashes, none of the
+        // test's blocked signals; -F keeps the master as our child, to be waited for and killed.
         proceso_->setChildProcessModifier([] {
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);
             ::setpgid(0, 0);
             sigset_t vacio{};
             ::sigprocmask(SIG_SETMASK, &vacio, nullptr);
         });
-        // -F keeps the master as our child, so it can be waited for and killed with its group.
         proceso_->start(binario(), {QStringLiteral("-F"), QStringLiteral("-c"), d + QStringLiteral("/dovecot.conf")});
         for (const QDeadlineTimer plazo(10000); proceso_->waitForStarted(-1) && !plazo.hasExpired() && !proceso_->waitForFinished(5);)
             if (prueba(puerto_) && (!tls || prueba(puertoTLS_)))
@@ -161,12 +158,6 @@ void ServidorDovecot::detiene()
     if (proceso_ && proceso_->processId() > 0)
         ::kill(-pid_t(proceso_->processId()), SIGKILL), proceso_->waitForFinished(-1);
     proceso_.reset();
-}
-
-QString ServidorDovecot::registro() const
-{
-    QFile f(dir_.filePath(QStringLiteral("dovecot.log")));
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
 ServidorDovecot* Dovecots::operator()(Certificados::Tipo t)

@@ -1,5 +1,6 @@
 #pragma once
 #include "certificados.h"
+#include <QFile>
 #include <QProcess>
 #include <functional>
 #include <memory>
@@ -26,7 +27,11 @@ public:
     void detiene();
     quint16 puerto() const { return puerto_; }
     quint16 puertoTLS() const { return puertoTLS_; }
-    QString registro() const;
+    QString registro() const
+    {
+        QFile f(dir_.filePath(QStringLiteral("dovecot.log")));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
 private:
     QTemporaryDir dir_;
     QByteArray usuarios_;
