@@ -77,15 +77,14 @@ struct Memoria {
 // the certificate verified against an authority of the run's own.
 Memoria memoriaTrasTLS(const EntornoX& x)
 {
-    Certificados certificados;
-    ServidorDovecot dovecot;
-    dovecot.agregaUsuario("pepe", "secreta", {{"Hola", "Ana <ana@ejemplo.org>"}, {"Cena", "Eva <eva@ejemplo.org>"}});
-    dovecot.usaTLS(certificados.certificado(Certificados::Valido), certificados.clave(Certificados::Valido));
-    QString error;
-    if (!certificados.hechos() || !dovecot.arranca(&error)) {
-        std::fprintf(stderr, "sin Dovecot con TLS: %s\n", qUtf8Printable(error));
+    Dovecots dovecots([](ServidorDovecot& s) {
+        s.agregaUsuario("pepe", "secreta", {{"Hola", "Ana <ana@ejemplo.org>"}, {"Cena", "Eva <eva@ejemplo.org>"}});
+    });
+    ServidorDovecot* const arrancado = dovecots();
+    if (!arrancado)
         return {};
-    }
+    const ServidorDovecot& dovecot = *arrancado;
+    const Certificados& certificados = dovecots.certificados;
     QTemporaryDir dir;
     QProcessEnvironment entorno = x.entornoPrograma();
     entorno.insert(QStringLiteral("XDG_CONFIG_HOME"),

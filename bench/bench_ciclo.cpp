@@ -1,7 +1,6 @@
 // One check cycle over 20 mailboxes of 100 messages each on a private Dovecot server,
 // against a minimal blocking client that asks for the headers the cycle shows, in the same
 // run; the cycle again with no headers remembered; then the same over TLS from the first byte.
-#include "certificados.h"
 #include "chequeo.h"
 #include "lectura.h"
 #include "medidas.h"
@@ -50,28 +49,19 @@ double mediana(std::vector<double> v)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    prueba::ServidorDovecot servidor;
     QList<prueba::MensajePrueba> mensajes;
     for (int k = 1; k <= kMensajes; ++k)
         // Encoded as today's mail writes them, so the decoding is part of the cycle.
         mensajes.append({"=?UTF-8?B?" + ("Reunión del mensaje " + QByteArray::number(k)).toBase64() + "?=",
                          "=?ISO-8859-1?Q?Remitente_Pe=F1a?= <r@ejemplo.org>"});
-    for (int i = 1; i <= kBuzones; ++i)
-        servidor.agregaUsuario(usuario(i), "clave", mensajes);
-    prueba::Certificados certificados;
-    if (!certificados.hechos()) {
-        std::fprintf(stderr, "No se pudieron hacer los certificados de prueba\n");
+    prueba::Dovecots dovecot([&](prueba::ServidorDovecot& s) {
+        for (int i = 1; i <= kBuzones; ++i)
+            s.agregaUsuario(usuario(i), "clave", mensajes);
+    });
+    prueba::ServidorDovecot* const arrancado = dovecot();
+    if (!arrancado)
         return 1;
-    }
-    qputenv("SSL_CERT_FILE", QFile::encodeName(certificados.autoridad()));
-    qputenv("SSL_CERT_DIR", QFile::encodeName(certificados.carpeta()));
-    servidor.usaTLS(certificados.certificado(prueba::Certificados::Valido),
-                    certificados.clave(prueba::Certificados::Valido));
-    QString error;
-    if (!servidor.arranca(&error)) {
-        std::fprintf(stderr, "Dovecot no arranca: %s\n", qUtf8Printable(error));
-        return 1;
-    }
+    prueba::ServidorDovecot& servidor = *arrancado;
 
     prueba::PresentacionCallada silencio;
     TSockets sockets(nullptr, &silencio);

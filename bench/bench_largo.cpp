@@ -56,17 +56,17 @@ void cicloDirecto(quint16 puerto)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    prueba::ServidorDovecot servidor;
     QList<prueba::MensajePrueba> mensajes;
     for (int k = 1; k <= kMensajes; ++k)
         mensajes.append({"Asunto del mensaje " + QByteArray::number(k), "Remitente <r@ejemplo.org>"});
-    for (int i = 1; i <= kBuzones; ++i)
-        servidor.agregaUsuario(usuario(i), "clave", mensajes);
-    QString error;
-    if (!servidor.arranca(&error)) {
-        std::fprintf(stderr, "Dovecot no arranca: %s\n", qUtf8Printable(error));
+    prueba::Dovecots dovecot([&](prueba::ServidorDovecot& s) {
+        for (int i = 1; i <= kBuzones; ++i)
+            s.agregaUsuario(usuario(i), "clave", mensajes);
+    });
+    prueba::ServidorDovecot* const arrancado = dovecot();
+    if (!arrancado)
         return 1;
-    }
+    prueba::ServidorDovecot& servidor = *arrancado;
 
     Cuenta cuenta;
     TSockets sockets(nullptr, &cuenta);

@@ -230,23 +230,23 @@ Medida ciclo(Chequeo& chequeo, const TMensaje& tallies)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    prueba::ServidorDovecot servidor;
     QStringList esperadas;
-    for (int i = 1; i <= kBuzones; ++i) {
-        QList<prueba::MensajePrueba> mensajes;
-        for (int k = 1; k <= mensajesDe(i); ++k) {
-            const QByteArray asunto = "Mensaje " + QByteArray::number(k) + " de " + usuario(i);
-            mensajes.append({"=?UTF-8?B?" + asunto.toBase64() + "?=", "=?ISO-8859-1?Q?Remitente_Pe=F1a?= <r@ejemplo.org>"});
-            esperadas << "B" + QString::number(i) + " => " + QString::fromLatin1(asunto) + ": Remitente Peña";
+    prueba::Dovecots dovecot([&](prueba::ServidorDovecot& s) {
+        for (int i = 1; i <= kBuzones; ++i) {
+            QList<prueba::MensajePrueba> mensajes;
+            for (int k = 1; k <= mensajesDe(i); ++k) {
+                const QByteArray asunto = "Mensaje " + QByteArray::number(k) + " de " + usuario(i);
+                mensajes.append({"=?UTF-8?B?" + asunto.toBase64() + "?=", "=?ISO-8859-1?Q?Remitente_Pe=F1a?= <r@ejemplo.org>"});
+                esperadas << "B" + QString::number(i) + " => " + QString::fromLatin1(asunto) + ": Remitente Peña";
+            }
+            s.agregaUsuario(usuario(i), "clave", mensajes);
         }
-        servidor.agregaUsuario(usuario(i), "clave", mensajes);
-    }
-    esperadas = esperadas.mid(0, kMaxCabeceras);
-    QString error;
-    if (!servidor.arranca(&error)) {
-        std::fprintf(stderr, "Dovecot no arranca: %s\n", qUtf8Printable(error));
+    });
+    prueba::ServidorDovecot* const arrancado = dovecot();
+    if (!arrancado)
         return 1;
-    }
+    prueba::ServidorDovecot& servidor = *arrancado;
+    esperadas = esperadas.mid(0, kMaxCabeceras);
     std::printf("CAPA de Dovecot: %s\n", capacidades(servidor.puerto()).constData());
     Retardo retardo(servidor.puerto());
 

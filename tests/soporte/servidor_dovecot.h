@@ -1,58 +1,55 @@
 #pragma once
-
-#include <QByteArray>
-#include <QList>
-#include <QString>
-#include <QTemporaryDir>
-
-#include <sys/types.h>
+#include "certificados.h"
+#include <QFile>
+#include <QProcess>
+#include <functional>
+#include <memory>
 
 namespace pirel::prueba {
-
 struct MensajePrueba {
-    QByteArray asunto{};
-    QByteArray remitente{};
-    QByteArray cuerpo = "Hola.\r\n";
-    QByteArray crudo{};        // when set, written byte for byte instead of the fields above
-    bool sinAsunto = false;    // omit the Subject: line entirely
-    bool sinRemitente = false; // omit the From: line entirely
+    QByteArray asunto{}, remitente{}, cuerpo = "Hola.\r\n";
+    bool sinAsunto = false; // no Subject: line at all
 };
 
-// A private Dovecot POP3 instance on 127.0.0.1, never the system service. It is killed
-// when the thread that called arranca() ends, so call it from one that outlives it.
+// A private Dovecot POP3 instance on 127.0.0.1, never the system service. It dies with the
+// thread that called arranca(), so call it from one that outlives it.
 class ServidorDovecot {
 public:
     ServidorDovecot();
-    ~ServidorDovecot();
-    ServidorDovecot(const ServidorDovecot&) = delete;
-    ServidorDovecot& operator=(const ServidorDovecot&) = delete;
-
+    ~ServidorDovecot() { detiene(); }
     static bool disponible();
-
-    // Before arranca(): Dovecot may not notice users added later.
-    void agregaUsuario(const QByteArray& usuario, const QByteArray& clave,
-                       const QList<MensajePrueba>& mensajes);
-    // Before arranca(): TLS with this certificate and key, from the first byte on
-    // puertoTLS(), and after STLS on puerto().
-    void usaTLS(const QString& certificado, const QString& clave);
+    // These three before arranca(). usaTLS: TLS from the first byte on puertoTLS(), and after
+    // STLS on puerto(). `saludo` replaces the text of the greeting.
+    void agregaUsuario(const QByteArray& usuario, const QByteArray& clave, const QList<MensajePrueba>& mensajes);
+    void usaTLS(const QString& certificado, const QString& clave) { certificado_ = certificado, clave_ = clave; }
+    QByteArray saludo;
     [[nodiscard]] bool arranca(QString* error = nullptr);
-    void detiene(); // idempotent; the destructor calls it
-
+    void detiene();
     quint16 puerto() const { return puerto_; }
     quint16 puertoTLS() const { return puertoTLS_; }
-    QString carpeta() const { return dir_.path(); }
-    QString buzon(const QByteArray& usuario) const; // the user's Maildir
-    QString registro() const;
-
+    QString registro() const
+    {
+        QFile f(dir_.filePath(QStringLiteral("dovecot.log")));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
 private:
-    bool lanza(int intento, QString* error);
-
     QTemporaryDir dir_;
     QByteArray usuarios_;
-    quint16 puerto_ = 0;
-    quint16 puertoTLS_ = 0;
+    quint16 puerto_ = 0, puertoTLS_ = 0;
     QString certificado_, clave_;
-    pid_t pid_ = -1;
+    std::unique_ptr<QProcess> proceso_;
 };
 
-} // namespace pirel::prueba
+// The one set-up of every test and benchmark that needs Dovecot: the test authority, trusted by
+// this process and the programs it starts, and a Dovecot per kind of certificate, started when
+// first asked for (null, with the reason on stderr, when it cannot) with the users `puebla` gives.
+class Dovecots {
+public:
+    explicit Dovecots(std::function<void(ServidorDovecot&)> puebla) : puebla_(std::move(puebla)) {}
+    ServidorDovecot* operator()(Certificados::Tipo t = Certificados::Valido);
+    Certificados certificados;
+private:
+    std::function<void(ServidorDovecot&)> puebla_;
+    std::unique_ptr<ServidorDovecot> servidores_[4];
+};
+}
