@@ -7,7 +7,6 @@
 #include "certificados.h"
 #include "clave.h"
 #include "entorno_x.h"
-#include "servicios_dbus.h"
 #include "servidor_dovecot.h"
 #include "servidor_guion.h"
 
