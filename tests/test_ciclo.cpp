@@ -1,7 +1,6 @@
 // The check cycle end to end: against scripted servers that behave, misbehave or change
 // between cycles, against the private Dovecot, and through the console program.
 #include "ciclo_prueba.h"
-#include "recuerdo.h"
 #include "servidor_dovecot.h"
 #include "servidor_guion.h"
 
@@ -68,31 +67,11 @@ class TestCiclo : public QObject {
 
     ServidorDovecot dovecot_;
 
-    struct Salida {
-        int estado; // -1: did not end or crashed
-        QString salida, errores;
-    };
-    Salida chequeo(const QStringList& argumentos, const QByteArray& entrada = {}, const QString& config = {})
-    {
-        QProcess p;
-        auto entorno = QProcessEnvironment::systemEnvironment();
-        if (!config.isEmpty())
-            entorno.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-        p.setProcessEnvironment(entorno);
-        p.start(QCoreApplication::applicationDirPath() + "/pirel-chequeo", argumentos);
-        p.write(entrada);
-        p.closeWriteChannel();
-        const bool fin = p.waitForFinished(240000) && p.exitStatus() == QProcess::NormalExit;
-        return {fin ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
-    }
-
 private slots:
     void initTestCase()
     {
         QVERIFY2(ServidorDovecot::disponible(), "dovecot-pop3d is missing: run tools/instalar");
-        MensajePrueba sinNada{"", "<solo@direccion.org>"};
-        sinNada.sinAsunto = true;
-        dovecot_.agregaUsuario("ana", "secreta", {{"Reunión del lunes", "Ana Pérez <ana@ejemplo.org>"}, {"Factura", "f@ejemplo.org"}, sinNada});
+        dovecot_.agregaUsuario("ana", "secreta", {{"Reunión del lunes", "Ana Pérez <ana@ejemplo.org>"}, {"Factura", "<f@ejemplo.org>"}});
         dovecot_.agregaUsuario("vacio", "nada", {});
         QString error;
         QVERIFY2(dovecot_.arranca(&error), qPrintable(error + "\n" + dovecot_.registro()));
@@ -132,8 +111,6 @@ private slots:
         fila("a count without a size", {Guion(entrada).C("STAT").S("+OK 3\r\n").quit()}, 1, {}, {kProtocolo + "+OK 3", kNada}, -1);
         fila("an answer trickling past its time", {Guion(entrada).stat(1).C("TOP 1 1").goteo("+OK\r\nSubject: a\r\n" + QByteArray(200, 'x'), 10).cierra()},
              1, {"Casa => a: Sin remitente"}, {kNoResponde, kError}, 0, true, 0);
-        fila("lines more after STAT and TOP", {Guion(entrada).C("STAT").S("+OK 2 100\r\n* de mas\r\n").top(1, "Uno", "Ana", "* mas\r\n").top(2, "Dos", "Bea").quit()},
-             1, {"Casa => Uno: Ana", "Casa => Dos: Bea"}, consejo("2 Mensajes"), 2, false, 1);
         fila("lines ended by CR alone", {Guion().S("+OK\r").C("USER pepe").S("+OK\r").C("PASS secreta").S("+OK\r").C("STAT").S("+OK 1 100\r")
                                              .C("TOP 1 1").S("+OK\rSubject: Solo CR\rFrom: Ana\r\r.\r").C("QUIT").S("+OK\r")},
              1, {"Casa => Solo CR: Ana"}, consejo("1 Mensajes"), 1, false, 1);
@@ -155,20 +132,14 @@ private slots:
         fila("8 MB of empty lines after the greeting", {Guion().S("+OK hola\r\n").S(QByteArray("\r\n").repeated(4 << 20)).escucha()}, 1, {}, {kProtocolo, kNada}, -1);
         fila("never speaks", {Guion().escucha()}, 1, {}, muerto, 0, true, 0, conQuit);
         fila("hangs up in the greeting", {Guion().S("+OK hol").cierra()}, 1, {}, {kSaludo, kNada}, 0, false, 0, {"-"});
-        fila("hangs up after USER", {Guion().S("+OK\r\n").C("USER pepe").S("+OK\r\n").cierra()}, 1, {}, {kProtocolo, kNada}, -1);
         fila("hangs up in TOP", {Guion(entrada).stat(2).C("TOP 1 1").S("+OK\r\nSubject: Cor").cierra()}, 1, dos, consejo("2 Mensajes"), 2, false, 1);
         // The mailbox has been read by QUIT: a goodbye that fails costs it nothing, and is
         // waited for only briefly however long the time-out.
         fila("QUIT unanswered", {Guion(entrada).stat(1).top(1, "Hola", "Ana").C("QUIT").escucha()}, 3600, {"Casa => Hola: Ana"}, consejo("1 Mensajes"), 1, false, 1);
-        fila("QUIT answered without end", {Guion(entrada).stat(1).top(1, "Hola", "Ana").C("QUIT").S("+OK ").sinFin(mega)},
-             1, {"Casa => Hola: Ana"}, consejo("1 Mensajes"), 1, false, 1);
         // Servers that offer PIPELINING and then fall out of step with the commands.
         const Guion enCadena = Guion().S("+OK hola\r\n").capa(kEnCadena).junta(4).C("USER pepe").S("+OK\r\n").C("PASS secreta");
-        const QStringList oidas{"1: CAPA", "1: STAT", "1: UIDL", "1: QUIT"};
-        fila("in a row, an answer more to USER", {Guion(enCadena).S("+OK\r\n+OK dentro\r\n").C("STAT").S("+OK 2 100\r\n").uidl({"a", "b"}).escucha()},
-             1, {}, {kProtocolo + "+OK dentro", kNada}, -1, false, 0, oidas);
         fila("in a row, a listing without its end", {Guion(enCadena).S("+OK\r\n").stat(2).C("UIDL").S("+OK\r\n1 a\r\n2 b\r\n").escucha()},
-             1, dos, {kNoResponde, kError}, 0, true, 0, oidas);
+             1, dos, {kNoResponde, kError}, 0, true, 0, {"1: CAPA", "1: STAT", "1: UIDL", "1: QUIT"});
         fila("in a row, an answer less to TOP", {Guion(enCadena).S("+OK\r\n").stat(2).uidl({"a", "b"}).junta(2).C("TOP 1 1").C("TOP 2 1")
                                                       .S("+OK\r\nSubject: Dos\r\nFrom: Ana\r\n\r\n.\r\n").escucha()},
              1, {"Casa => Dos: Ana", vacia}, {kNoResponde, kError}, 0, true, 0, {"1: CAPA", "1: STAT", "1: UIDL", "1: TOP 1 1", "1: TOP 2 1", "1: QUIT"});
@@ -181,7 +152,6 @@ private slots:
         // those a full cycle would give.
         const QList<std::tuple<const char*, QList<QByteArray>, int>> rondas{
             {"a message deleted", {"a:Uno* b:Dos* c:Tres*", "a:Uno c:Tres"}, 2},
-            {"new ones", {"a:Uno* b:Dos*", "a:Uno b:Dos c:Tres* d:Cuatro*"}, 2},
             {"a number now with another id", {"a:Uno* b:Dos*", "c:Tres* b:Dos"}, 1},
             {"an id back after it was gone", {"a:Uno* b:Dos*", "a:Uno", "a:Uno b:Otro*"}, 3},
             {"an id listed twice is never trusted", {"a:Uno* a:Dos*", "a:Uno* a:Dos*"}, 1},
@@ -268,23 +238,6 @@ private slots:
         QVERIFY(ciclo.buzones.conError(1) && ciclo.mensajes.actuales(1) == 0);
     }
 
-    // The lines carry the mailbox's name of today; another user starts afresh.
-    void recuerdoSigueAlBuzon()
-    {
-        const QList<QByteArray> uidl{"UIDL"};
-        ServidorGuion servidor({sesion("a:Uno* b:Dos*", uidl), sesion("a:Uno b:Dos", uidl),
-                                Guion().S("+OK\r\n").capa(uidl).C("USER otro").S("+OK\r\n").C("PASS secreta").S("+OK\r\n").stat(2).uidl({"a", "b"}).top(1, "Uno", "Ana").top(2, "Dos", "Ana").quit()});
-        Ciclo ciclo(servidor.puerto());
-        ciclo.buzon("Casa");
-        ciclo.c.CheckMail();
-        for (const QByteArray usuario : {"pepe", "otro"}) {
-            ciclo.buzones.modificar(1, "Hogar", "127.0.0.1", usuario, "secreta", true);
-            ciclo.c.CheckMail();
-            QCOMPARE(ciclo.lineas(), (QStringList{"Hogar => Uno: Ana", "Hogar => Dos: Ana"}));
-        }
-        TRANSCRIPCION_LIMPIA(servidor);
-    }
-
     // A dead, a slow and a refusing mailbox beside a good one and a refused password: side
     // by side, the user is told exactly what one after another tells, in table order.
     void aLaVezComoUnoTrasOtro()
@@ -310,8 +263,6 @@ private slots:
         QCOMPARE(todos.lineas(), uno.lineas());
         QCOMPARE(todos.p.hechos, uno.p.hechos);
         QVERIFY(b.fallidos == a.fallidos && b.cuentas == a.cuentas && b.estado == a.estado);
-        for (int i = 1; i <= 5; ++i)
-            QCOMPARE(todos.buzones.conError(i), uno.buzones.conError(i));
         QCOMPARE(uno.lineas(), (QStringList{"Lento => Tarde: Bea", "Lento => Luego: Bea", "Bueno => Hola: Ana"}));
         QCOMPARE(uno.p.cajas(), (QStringList{QString(kNoResponde).replace("Casa", "Muerto"), QString(kSaludo).replace("Casa", "Muerto"),
                                             "error: 127.0.0.1: Conexion rechazada", "dialogo: Clave: Clave incorrecta "}));
@@ -342,25 +293,6 @@ private slots:
         QCOMPARE(mudo.recibidas(), QStringList{"1: QUIT"});
     }
 
-    // The second mailbox runs ahead and fails on a TOP whose line the first leaves no room
-    // for: one after another that TOP would not have gone out, so the user hears nothing.
-    void loQueNoCabeNoSeCuenta()
-    {
-        ServidorGuion dos({Guion::entrada().stat(3).top(1, "m1", "r").C("TOP 2 1").escucha()});
-        Guion g = Guion().cita(dos, 6);
-        g.pasos += Guion::entrada().stat(254).pasos;
-        for (int k = 1; k <= 254; ++k)
-            g.top(k, "m" + QByteArray::number(k), "r");
-        ServidorGuion uno({g.quit()});
-        Ciclo ciclo(0);
-        ciclo.buzon("Uno", uno.puerto());
-        ciclo.buzon("Dos", dos.puerto());
-        const ResultadoChequeo r = ciclo.c.CheckMail();
-        TRANSCRIPCION_LIMPIA(uno);
-        QCOMPARE(ciclo.lineas().mid(253), (QStringList{"Uno => m254: r", "Dos => m1: r"}));
-        QVERIFY(ciclo.p.cajas().isEmpty() && r.fallidos.isEmpty() && !ciclo.buzones.conError(2) && r.cuentas.mid(0, 2) == (QList<int>{254, 3}));
-    }
-
     // pirel-chequeo: arguments, a list of mailboxes or the stored settings, what it prints
     // and its exit status.
     void consola_data()
@@ -370,28 +302,27 @@ private slots:
         QTest::addColumn<QStringList>("salida");
         QTest::addColumn<QString>("error");
         QTest::addColumn<int>("estado");
-        const auto fila = [](const char* n, const QStringList& argumentos, const QByteArray& entrada, const QStringList& salida, const QString& error, int estado) {
-            QTest::newRow(n) << argumentos << entrada << salida << error << estado;
-        };
-        const QStringList casa{"Casa => Reunión del lunes: Ana Pérez", "Casa => Factura: f@ejemplo.org", "Casa => Sin Asunto: Sin Remitente", "3 Mensajes"};
+        const auto fila = [](const char* n, const QStringList& argumentos, const QByteArray& entrada, const QStringList& salida,
+                             const QString& error, int estado) { QTest::newRow(n) << argumentos << entrada << salida << error << estado; };
+        const QStringList casa{"Casa => Reunión del lunes: Ana Pérez", "Casa => Factura: Sin Remitente", "2 Mensajes"};
         const QString uso = QStringLiteral("Uso: pirel-chequeo [--buzones FICHERO] [--puerto N] [--espera SEGUNDOS] | --help | --version");
-        const QStringList lista{"--buzones", "-"}, config{"--config"}, nada{"No Hay Mensajes"};
-        fila("three messages", lista, "Casa\t127.0.0.1\tana\tsecreta\n", casa, {}, 0);
+        const QStringList lista{"--buzones", "-"}, nada{"No Hay Mensajes"};
+        fila("two messages", lista, "Casa\t127.0.0.1\tana\tsecreta\n", casa, {}, 0);
         fila("a comment and an empty mailbox", lista, "# sin correo\nVacío\t127.0.0.1\tvacio\tnada\n", nada, {}, 1);
         fila("a wrong password, never printed", lista, "Casa\t127.0.0.1\tana\tmala\n", nada, "Casa: Clave incorrecta \n", 1);
-        fila("a server that does not exist", lista, "Casa\tno-existe.invalid\tana\tsecreta\n", {"Error en Conexion"}, "Casa: el servidor no-existe.invalid no responde\n", 2);
+        fila("a server that does not exist, control characters made blanks", lista, "Casa\x1b[2J\tno-existe.invalid\tana\tsecreta\n",
+             {"Error en Conexion"}, "Casa [2J: el servidor no-existe.invalid no responde\n", 2);
         fila("eight fields", lista, "\nCasa\t127.0.0.1\tana\tsecreta\tssl\t995\t" + QByteArray(64, 'a') + "\tx\n", {},
              "-, línea 2: se esperan nombre, servidor, usuario y clave", 3);
         fila("no wait", {"--espera", "0"}, {}, {}, "Espera no válida (de 1 a 3600 segundos): 0\n" + uso, 3);
-        fila("-h after another option", {"--espera", "5", "-h"}, {}, {uso}, {}, 0);
         // A settings file written by hand with the single-mailbox layout of old versions;
         // "secreta" scrambled with the program's key.
-        fila("old settings migrated and checked", config,
+        fila("old settings migrated and checked", {"--config"},
              "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion]\r\n\"Host\"=\"127.0.0.1\"\r\n"
-             "\"usuario\"=\"ana\"\r\n\"Codigo\"=\"210A351329012F\"\r\n\"frecuencia\"=\"5\"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Version]\r\n\"Numero\"=\"1.0\"\r\n",
+             "\"usuario\"=\"ana\"\r\n\"Codigo\"=\"210A351329012F\"\r\n\"frecuencia\"=\"5\"\r\n\r\n"
+             "[HKEY_CURRENT_USER\\Software\\Ludaren\\Version]\r\n\"Numero\"=\"1.0\"\r\n",
              QStringList(casa).replaceInStrings("Casa", "Buzon 1"), {}, 0);
-        fila("unreadable settings", config, "esto no es un registro\n", {}, "línea 1", 3);
-        fila("no settings", config, {}, {}, "Pirel no está configurado todavía", 3);
+        fila("no settings", {"--config"}, {}, {}, "Pirel no está configurado todavía", 3);
     }
     void consola()
     {
@@ -400,50 +331,28 @@ private slots:
         QFETCH(QString, error);
         QTemporaryDir dir;
         const bool config = argumentos.value(0) == u"--config";
-        const QString registro = dir.filePath(QStringLiteral("Ludaren/registro.reg"));
-        QFile f((QDir().mkpath(dir.filePath(QStringLiteral("Ludaren"))), registro));
+        QFile f((QDir().mkpath(dir.filePath(QStringLiteral("Ludaren"))), dir.filePath(QStringLiteral("Ludaren/registro.reg"))));
         if (config && !entrada.isEmpty())
             QVERIFY(f.open(QIODevice::WriteOnly) && f.write(entrada) == entrada.size() && f.flush());
         if (argumentos.contains(u"-") || config)
             argumentos = argumentos.mid(config) + QStringList{"--puerto", QString::number(dovecot_.puerto()), "--espera", "10"};
-        const Salida s = chequeo(argumentos, config ? QByteArray() : entrada, config ? dir.path() : QString());
+        QProcess p;
+        auto entorno = QProcessEnvironment::systemEnvironment();
+        entorno.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+        p.setProcessEnvironment(entorno);
+        p.start(QCoreApplication::applicationDirPath() + "/pirel-chequeo", argumentos);
+        p.write(config ? QByteArray() : entrada);
+        p.closeWriteChannel();
+        QVERIFY(p.waitForFinished(240000) && p.exitStatus() == QProcess::NormalExit);
+        const QString errores = QString::fromUtf8(p.readAllStandardError());
         QFETCH(QStringList, salida);
-        QCOMPARE(s.salida.split(u'\n', Qt::SkipEmptyParts).mid(0, qMax(salida.size(), 1)), salida);
-        QVERIFY2(error.isEmpty() ? s.errores.isEmpty() : error.endsWith(u'\n') ? s.errores.startsWith(error) : s.errores.contains(error), qPrintable(s.errores));
-        QTEST(s.estado, "estado");
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts).mid(0, qMax(salida.size(), 1)), salida);
+        QVERIFY2(error.isEmpty() ? errores.isEmpty() : error.endsWith(u'\n') ? errores.startsWith(error) : errores.contains(error), qPrintable(errores));
+        QTEST(p.exitCode(), "estado");
         QVERIFY2(!QFile::exists(dir.filePath(QStringLiteral("autostart"))), "the checker adds no log-on entry");
         f.close();
-        if (config && s.estado == 0)
+        if (config && p.exitCode() == 0)
             QVERIFY(f.open(QIODevice::ReadOnly) && f.readAll().contains("\"Numero\"=\"2.0\""));
-    }
-
-    // The console program keeps the headers in its cache file between runs; a damaged file
-    // costs only the TOPs it would have saved. What a server says reaches the terminal
-    // with its control characters made blanks.
-    void consolaRecuerdaYLimpia()
-    {
-        const QList<QByteArray> uidl{"UIDL"};
-        QStringList tres;
-        ServidorGuion servidor({sesion("a:Uno* b:Dos*", uidl), sesion("a:Uno b:Dos c:Tres*", uidl),
-                                sesion("a:Uno* b:Dos* c:Tres*", uidl, &tres), Guion().S(QByteArray("-ERR \x1b]0;x\x07y\0z\r\n", 16)).quit()});
-        const QString fichero = RecuerdoCabeceras::FicheroPorDefecto();
-        QVERIFY2(fichero.startsWith(qEnvironmentVariable("XDG_CACHE_HOME") + "/Ludaren/"), qPrintable(fichero));
-        QFile::remove(fichero);
-        const auto ejecuta = [&](const QByteArray& nombre = "Casa") {
-            const Salida s = chequeo({"--espera", "5", "--buzones", "-"}, nombre + "\t127.0.0.1\tpepe\tsecreta\tninguna\t" + QByteArray::number(servidor.puerto()));
-            return s.salida.split(u'\n', Qt::SkipEmptyParts) + s.errores.split(u'\n', Qt::SkipEmptyParts);
-        };
-        QCOMPARE(ejecuta(), (QStringList{"Casa => Uno: Ana", "Casa => Dos: Ana", "2 Mensajes"}));
-        QCOMPARE(ejecuta(), tres << "3 Mensajes");
-        QFile f(fichero);
-        QVERIFY(f.open(QIODevice::ReadWrite));
-        const QByteArray escrito = f.readAll();
-        QVERIFY2(!escrito.contains("secreta") && f.permissions() == (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser), "no password, the owner's alone");
-        QVERIFY(f.seek(escrito.size() / 2) && f.write("#") == 1 && f.flush());
-        QCOMPARE(ejecuta(), tres);
-        QCOMPARE(ejecuta("Casa\x1b[2J"), (QStringList{"No Hay Mensajes", "Casa [2J: el servidor 127.0.0.1 no responde (-ERR  ]0;x y z)."}));
-        TRANSCRIPCION_LIMPIA(servidor);
-        QVERIFY2(RecuerdoCabeceras().carga(fichero), "the damaged file was written anew");
     }
 };
 

@@ -24,7 +24,6 @@ struct Ciclo {
     {
         c.puerto = puerto ? QByteArray::number(puerto) : QByteArray();
         c.espera = espera;
-        opciones.animacion = false;
     }
     void buzon(const QByteArray& nombre, quint16 propio = 0, const QByteArray& host = "127.0.0.1", const QByteArray& clave = "secreta")
     {
