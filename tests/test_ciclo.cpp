@@ -24,6 +24,8 @@ namespace {
 const QString kNoResponde = QStringLiteral("error: Casa: el servidor 127.0.0.1 no responde");
 const QString kSaludo = QStringLiteral("dialogo: Casa: el servidor 127.0.0.1 no responde ().");
 const QString kProtocolo = QStringLiteral("dialogo: Protocol erroneo: Contacte con el autor. y enviele por mail el siguiente mensaje:\r");
+const QString kRechazada = QStringLiteral("error: 127.0.0.1: Conexion rechazada");
+const QString kClave = QStringLiteral("dialogo: Casa: Clave incorrecta ");
 const QString kNada = QStringLiteral("consejo: No Hay Mensajes"), kError = QStringLiteral("consejo: Error en Conexion");
 const QList<QByteArray> kEnCadena{"PIPELINING", "UIDL"};
 
@@ -43,7 +45,8 @@ Guion sesion(const QByteArray& mensajes, const QList<QByteArray>& capacidades, Q
         if (lineas)
             *lineas << "Casa => " + QString::fromLatin1(asunto).remove(u'*') + ": Ana";
     }
-    Guion g = Guion().S("+OK\r\n").capa(capacidades).junta(enCadena ? 4 : 0).C("USER pepe").S("+OK\r\n").C("PASS secreta").S("+OK\r\n").stat(int(ids.size()));
+    Guion g = Guion().S("+OK\r\n").capa(capacidades).junta(enCadena ? 4 : 0).C("USER pepe").S("+OK\r\n").C("PASS secreta").S("+OK\r\n");
+    g.stat(int(ids.size()));
     // An empty mailbox is listed only where the listing goes out with the count.
     if (!ids.isEmpty() || enCadena)
         g.uidl(ids).junta(enCadena ? int(mensajes.count('*')) : 0);
@@ -57,7 +60,7 @@ QStringList consejo(const QString& texto) { return {"consejo: " + texto}; }
 qint64 pico()
 {
     QFile f(QStringLiteral("/proc/self/status"));
-    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).section(QStringLiteral("VmHWM:"), 1).section(QStringLiteral("kB"), 0, 0).trimmed().toLongLong() : 0;
+    return f.open(QIODevice::ReadOnly) ? QString(f.readAll()).section("VmHWM:", 1).section("kB", 0, 0).trimmed().toLongLong() : 0;
 }
 
 }
@@ -95,27 +98,27 @@ private slots:
         const Guion entrada = Guion::entrada();
         const QByteArray mega(64 * 1024, 'x');
         const QString vacia = QStringLiteral("Casa => Sin Asunto: Sin remitente");
-        const QStringList muerto{kNoResponde, kSaludo, kError}, conQuit{"1: QUIT"}, dos{vacia, vacia};
+        const QStringList muerto{kNoResponde, kSaludo, kError}, conQuit{"1: QUIT"}, dos{vacia, vacia}, plazo{kNoResponde, kError};
         fila("answers in pieces, slow, rejected and stuffed",
              {Guion().goteo("+ok listo\r\n", 5).C("USER pepe").S("-ERR da igual\r\n").C("PASS secreta").S("+OK\r\n")
                   .C("STAT").S("+OK 4").pausa(100).S(" 900\r\n")
-                  .C("TOP 1 1").S("+OK\r\nSubj").pausa(100).S("ect: Tro").pausa(100).S("zos\r\nFrom: Ana\r\n\r\n..linea\r\n").pausa(100).S(".\r\n")
+                  .C("TOP 1 1").S("+OK\r\nSubj").pausa(100).S("ect: Tro").pausa(100).S("zos\r\nFrom: Ana\r\n\r\n..l\r\n").pausa(100).S(".\r\n")
                   .C("TOP 2 1").S("-ERR no existe\r\n").C("TOP 3 1").S("+OK\nSubject: Solo LF\nFrom: Bea\n.\n")
                   .C("TOP 4 1").S("+OK\r\nSubject: x\r\n.\r\n+OK sobrante\r\n").quit()},
              5, {"Casa => Trozos: Ana", vacia, "Casa => Solo LF: Bea", "Casa => x: Sin remitente"}, consejo("4 Mensajes"), 4, false, 1);
         fila("greetings that are not +OK", {Guion().S("+OK sin CR\n").quit(), Guion().S("-ERR ocupado\r\n").quit()}, 1, {},
              {kSaludo, kNada, "dialogo: Casa: el servidor 127.0.0.1 no responde (-ERR ocupado).", kNada}, 0);
         fila("a line more after the greeting; a refused password keeps the count, the tooltip counts this cycle's lines",
-             {sesion("a:Uno*", {"UIDL"}), Guion().S("+OK\r\n-ERR de mas\r\n").C("USER pepe").S("+OK\r\n").C("PASS secreta").S("-err mala\r\n").quit()},
-             1, {}, {"consejo: 1 Mensajes", "dialogo: Casa: Clave incorrecta ", "consejo: Clave incorrecta", "consejo: 0 Mensajes"}, 1, false, 1);
+             {sesion("a:Uno*", {"UIDL"}), Guion().S("+OK\r\n-ERR\r\n").C("USER pepe").S("+OK\r\n").C("PASS secreta").S("-err\r\n").quit()},
+             1, {}, {"consejo: 1 Mensajes", kClave, "consejo: Clave incorrecta", "consejo: 0 Mensajes"}, 1, false, 1);
         fila("a count without a size", {Guion(entrada).C("STAT").S("+OK 3\r\n").quit()}, 1, {}, {kProtocolo + "+OK 3", kNada}, -1);
-        fila("an answer trickling past its time", {Guion(entrada).stat(1).C("TOP 1 1").goteo("+OK\r\nSubject: a\r\n" + QByteArray(200, 'x'), 10).cierra()},
-             1, {"Casa => a: Sin remitente"}, {kNoResponde, kError}, 0, true, 0);
+        fila("trickling past its time", {Guion(entrada).stat(1).C("TOP 1 1").goteo("+OK\r\nSubject: a\r\n" + mega.left(200), 10).cierra()},
+             1, {"Casa => a: Sin remitente"}, plazo, 0, true, 0);
         fila("lines ended by CR alone", {Guion().S("+OK\r").C("USER pepe").S("+OK\r").C("PASS secreta").S("+OK\r").C("STAT").S("+OK 1 100\r")
                                              .C("TOP 1 1").S("+OK\rSubject: Solo CR\rFrom: Ana\r\r.\r").C("QUIT").S("+OK\r")},
              1, {"Casa => Solo CR: Ana"}, consejo("1 Mensajes"), 1, false, 1);
-        fila("CR and LF in different reads", {Guion(entrada).C("STAT").S("+OK 1 100\r").pausa(100).S("\n").C("TOP 1 1").S("+OK\r\nSubject: P\r")
-                                                  .pausa(100).S("\nFrom: Ana\r\n.\r").pausa(100).S("\n").quit()},
+        fila("CR and LF in different reads", {Guion(entrada).C("STAT").S("+OK 1 100\r").pausa(100).S("\n")
+                  .C("TOP 1 1").S("+OK\r\nSubject: P\r").pausa(100).S("\nFrom: Ana\r\n.\r").pausa(100).S("\n").quit()},
              1, {"Casa => P: Ana"}, consejo("1 Mensajes"), 1, false, 1);
         fila("control characters and zero bytes in the greeting", {Guion().S(QByteArray("-ERR \x1b]0;x\x07y\0z\x9d\r\n", 17)).quit()}, 1, {},
              {"dialogo: Casa: el servidor 127.0.0.1 no responde (-ERR  ]0;x y z ).", kNada}, 0);
@@ -127,25 +130,27 @@ private slots:
         }
         fila("2147483647 messages: 255 lines", {muchos.quit()}, 1, lineas, consejo("255 Mensajes"), 2147483647, false, 1);
         fila("a greeting that never ends", {Guion().S("+OK ").sinFin(mega)}, 1, {}, muerto, 0, true);
-        fila("endless headers", {Guion(entrada).stat(2).C("TOP 1 1").S("+OK\r\nSubject: Eterno\r\nFrom: Ana <ana@x.es>\r\n").sinFin("X-Relleno: " + QByteArray(60, 'r') + "\r\n")},
-             1, {"Casa => Eterno: Ana", vacia}, {kNoResponde, kError}, 0, true, 0);
-        fila("8 MB of empty lines after the greeting", {Guion().S("+OK hola\r\n").S(QByteArray("\r\n").repeated(4 << 20)).escucha()}, 1, {}, {kProtocolo, kNada}, -1);
+        fila("endless TOP", {Guion(entrada).stat(2).C("TOP 1 1").S("+OK\r\nSubject: E\r\nFrom: A\r\n").sinFin(mega.left(60) + "\r\n")},
+             1, {"Casa => E: A", vacia}, plazo, 0, true, 0);
+        fila("8 MB of empty lines after the greeting", {Guion().S("+OK\r\n" + QByteArray("\r\n").repeated(4 << 20)).escucha()}, 1, {},
+             {kProtocolo, kNada}, -1);
         fila("never speaks", {Guion().escucha()}, 1, {}, muerto, 0, true, 0, conQuit);
         fila("hangs up in the greeting", {Guion().S("+OK hol").cierra()}, 1, {}, {kSaludo, kNada}, 0, false, 0, {"-"});
-        fila("hangs up in TOP", {Guion(entrada).stat(2).C("TOP 1 1").S("+OK\r\nSubject: Cor").cierra()}, 1, dos, consejo("2 Mensajes"), 2, false, 1);
+        fila("hangs up in TOP", {Guion(entrada).stat(2).C("TOP 1 1").S("+OK\r\nSubj").cierra()}, 1, dos, consejo("2 Mensajes"), 2, false, 1);
         // The mailbox has been read by QUIT: a goodbye that fails costs it nothing, and is
         // waited for only briefly however long the time-out.
-        fila("QUIT unanswered", {Guion(entrada).stat(1).top(1, "Hola", "Ana").C("QUIT").escucha()}, 3600, {"Casa => Hola: Ana"}, consejo("1 Mensajes"), 1, false, 1);
+        fila("QUIT unanswered", {Guion(entrada).stat(1).top(1, "Hola", "Ana").C("QUIT").escucha()}, 3600, {"Casa => Hola: Ana"},
+             consejo("1 Mensajes"), 1, false, 1);
         // Servers that offer PIPELINING and then fall out of step with the commands.
         const Guion enCadena = Guion().S("+OK hola\r\n").capa(kEnCadena).junta(4).C("USER pepe").S("+OK\r\n").C("PASS secreta");
         fila("in a row, a listing without its end", {Guion(enCadena).S("+OK\r\n").stat(2).C("UIDL").S("+OK\r\n1 a\r\n2 b\r\n").escucha()},
-             1, dos, {kNoResponde, kError}, 0, true, 0, {"1: CAPA", "1: STAT", "1: UIDL", "1: QUIT"});
+             1, dos, plazo, 0, true, 0, {"1: CAPA", "1: STAT", "1: UIDL", "1: QUIT"});
         fila("in a row, an answer less to TOP", {Guion(enCadena).S("+OK\r\n").stat(2).uidl({"a", "b"}).junta(2).C("TOP 1 1").C("TOP 2 1")
                                                       .S("+OK\r\nSubject: Dos\r\nFrom: Ana\r\n\r\n.\r\n").escucha()},
-             1, {"Casa => Dos: Ana", vacia}, {kNoResponde, kError}, 0, true, 0, {"1: CAPA", "1: STAT", "1: UIDL", "1: TOP 1 1", "1: TOP 2 1", "1: QUIT"});
+             1, {"Casa => Dos: Ana", vacia}, plazo, 0, true, 0, {"1: CAPA", "1: STAT", "1: UIDL", "1: TOP 1 1", "1: TOP 2 1", "1: QUIT"});
         fila("in a row, a refused password: the answers behind it are read before QUIT's",
              {Guion(enCadena).S("-ERR mala\r\n").C("STAT").S("-ERR fuera\r\n").C("UIDL").S("-ERR fuera\r\n").quit()}, 1, {},
-             {"dialogo: Casa: Clave incorrecta ", "consejo: Clave incorrecta", kNada}, 0);
+             {kClave, "consejo: Clave incorrecta", kNada}, 0);
         fila("in a row, an unreadable count", {Guion(enCadena).S("+OK\r\n").C("STAT").S("+OK 3\r\n").uidl({"a", "b", "c"}).quit()}, 1, {},
              {kProtocolo + "+OK 3", kNada}, -1);
         // Headers remembered by unique id: only new ids are asked for, and the lines are
@@ -191,7 +196,7 @@ private slots:
         QVERIFY2(servidor.fallos().isEmpty(), qPrintable(servidor.fallos().join(u'|')));
         QTEST(ciclo.lineas(), "lineas");
         QTEST(ciclo.p.hechos.filter(QRegularExpression(QStringLiteral("^(error|dialogo|caja|consejo): "))), "vistos");
-        QTEST((QList<int>{ciclo.mensajes.actuales(1), ciclo.buzones.conError(1), int(ciclo.p.hechos.count(QStringLiteral("pitido")))}), "fin");
+        QTEST((QList<int>{ciclo.mensajes.actuales(1), ciclo.buzones.conError(1), int(ciclo.p.hechos.count("pitido"))}), "fin");
         QVERIFY(!ciclo.c.chequeando() && ciclo.s.SocketHandle() == -1);
         if (!oidas.isEmpty()) // "-": nothing
             QCOMPARE(servidor.recibidas().filter(QRegularExpression(QStringLiteral("^1: (?!USER|PASS)"))), oidas.mid(oidas[0] == u"-"));
@@ -209,7 +214,7 @@ private slots:
         ciclo.buzones.agregar("Apagado", "127.0.0.1", "u", "c", false);
         for (int i = 0; i < 3; ++i)
             QCOMPARE(ciclo.c.CheckMail().fallidos, (QList<int>{1, 2}));
-        QCOMPARE(ciclo.p.cajas(), (QStringList{"error: 127.0.0.1: Conexion rechazada", "error: Lejos: el servidor no-existe.invalid no responde"}));
+        QCOMPARE(ciclo.p.cajas(), (QStringList{kRechazada, "error: Lejos: el servidor no-existe.invalid no responde"}));
         ServidorGuion servidor({Guion::entrada().stat(0).quit()});
         ciclo.c.puerto = QByteArray::number(servidor.puerto());
         QCOMPARE(ciclo.c.CheckMail().fallidos, QList<int>{2});
@@ -217,7 +222,7 @@ private slots:
         ciclo.p.hechos.clear();
         ciclo.c.puerto = QByteArray::number(cerrado);
         ciclo.c.CheckMail();
-        QCOMPARE(ciclo.p.cajas(), QStringList{"error: 127.0.0.1: Conexion rechazada"});
+        QCOMPARE(ciclo.p.cajas(), QStringList{kRechazada});
     }
 
     // A port whose queue of connections is full: the kernel answers no attempt to connect.
@@ -227,7 +232,8 @@ private slots:
         sockaddr_in dir{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t largo = sizeof dir;
         QVERIFY(::bind(escucha, reinterpret_cast<sockaddr*>(&dir), largo) == 0 && ::listen(escucha, 0) == 0);
-        QVERIFY(::getsockname(escucha, reinterpret_cast<sockaddr*>(&dir), &largo) == 0 && ::connect(lleno, reinterpret_cast<sockaddr*>(&dir), largo) == 0);
+        QVERIFY(::getsockname(escucha, reinterpret_cast<sockaddr*>(&dir), &largo) == 0);
+        QVERIFY(::connect(lleno, reinterpret_cast<sockaddr*>(&dir), largo) == 0);
         Ciclo ciclo(ntohs(dir.sin_port));
         ciclo.buzon("Casa");
         ciclo.mensajes.setActuales(1, 2);
@@ -248,7 +254,7 @@ private slots:
             ServidorGuion lento({Guion().pausa(300).S("+OK\r\n").C("USER pepe").pausa(200).S("+OK\r\n").C("PASS secreta").S("+OK\r\n")
                                      .stat(2).top(1, "Tarde", "Bea").pausa(300).top(2, "Luego", "Bea").quit()});
             ServidorGuion bueno({Guion::entrada().stat(1).top(1, "Hola", "Ana").quit()});
-            ServidorGuion clave({Guion().S("+OK <1896.697170952@dbc.mtview.ca.us>\r\n").C("USER pepe").S("+OK\r\n").C("PASS mala").S("-ERR no\r\n").quit()});
+            ServidorGuion clave({Guion().S("+OK <1.2@h>\r\n").C("USER pepe").S("+OK\r\n").C("PASS mala").S("-ERR no\r\n").quit()});
             c->c.simultaneos = simultaneos;
             c->buzon("Muerto", muerto.puerto());
             c->buzon("Lento", lento.puerto());
@@ -265,10 +271,10 @@ private slots:
         QVERIFY(b.fallidos == a.fallidos && b.cuentas == a.cuentas && b.estado == a.estado);
         QCOMPARE(uno.lineas(), (QStringList{"Lento => Tarde: Bea", "Lento => Luego: Bea", "Bueno => Hola: Ana"}));
         QCOMPARE(uno.p.cajas(), (QStringList{QString(kNoResponde).replace("Casa", "Muerto"), QString(kSaludo).replace("Casa", "Muerto"),
-                                            "error: 127.0.0.1: Conexion rechazada", "dialogo: Clave: Clave incorrecta "}));
+                                            kRechazada, "dialogo: Clave: Clave incorrecta "}));
         QCOMPARE(a.fallidos, (QList<int>{1, 3, 5}));
         QVERIFY(a.hecho && a.nuevos && a.estado == EstadoBandeja::Mensajes && a.cabeceras == 3 && a.cuentas == (QList<int>{0, 2, 0, 1, 0}));
-        QVERIFY2(uno.p.ultimoIcono == Bandera::Bandera5 && uno.c.sello() == "<1896.697170952@dbc.mtview.ca.us>", "the last greeting offered a time stamp");
+        QVERIFY2(uno.p.ultimoIcono == Bandera::Bandera5 && uno.c.sello() == "<1.2@h>", "the last greeting offered a stamp");
     }
 
     // The program quits while its sessions wait: each ends at once with its QUIT, and
@@ -347,7 +353,8 @@ private slots:
         const QString errores = QString::fromUtf8(p.readAllStandardError());
         QFETCH(QStringList, salida);
         QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts).mid(0, qMax(salida.size(), 1)), salida);
-        QVERIFY2(error.isEmpty() ? errores.isEmpty() : error.endsWith(u'\n') ? errores.startsWith(error) : errores.contains(error), qPrintable(errores));
+        const bool esperado = error.endsWith(u'\n') ? errores.startsWith(error) : errores.contains(error);
+        QVERIFY2(error.isEmpty() ? errores.isEmpty() : esperado, qPrintable(errores));
         QTEST(p.exitCode(), "estado");
         QVERIFY2(!QFile::exists(dir.filePath(QStringLiteral("autostart"))), "the checker adds no log-on entry");
         f.close();

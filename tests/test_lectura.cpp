@@ -16,8 +16,6 @@
 
 using namespace pirel;
 
-Q_DECLARE_METATYPE(pirel::Conexion)
-
 class TestLectura : public QObject {
     Q_OBJECT
 private slots:
@@ -66,21 +64,21 @@ private slots:
         fila("missing headers", "To: x", "Sin Asunto: Sin remitente");
         fila("subject of 126 characters fits", "Subject: " + s125 + "\r\nFrom: a", s125 + ": a");
         fila("subject of 127 with its CR is dropped", "Subject: " + s126 + "\r\nFrom: a", "Sin Asunto: a");
-        QTest::newRow("bare LF: 127 without a CR fits") << "+OK\nSubject: " + s126 + "\n.\n" << "Casa => " + QString(126, u's') + ": Sin remitente";
+        QTest::newRow("bare LF: 127 fits") << "+OK\nSubject: " + s126 + "\n.\n" << "Casa => " + QString(126, u's') + ": Sin remitente";
         fila("the window counts decoded characters", "Subject: =?utf-8?B?" + QByteArray("\xC3\xA9").repeated(100).toBase64() + "?=",
              QString(100, u'é').toUtf8() + ": Sin remitente");
-        fila("raw UTF-8 kept whole, raw Latin-1 read as Windows-1252", "Subject: Reuni\xC3\xB3n \xF0\x9F\x98\x80\r\nFrom: \xF3 \x80", "Reunión 😀: ó €");
+        fila("raw UTF-8 and Windows-1252", "Subject: Reuni\xC3\xB3n \xF0\x9F\x98\x80\r\nFrom: \xF3 \x80", "Reunión 😀: ó €");
         fila("control characters become blanks", QByteArray("Subject: a\x1b[2Jb\x00" "c\x7f\r\nFrom: b", 27), "a [2Jb c: b");
         fila("C1 characters become blanks once converted", "Subject: \xC2\x9D a\xC2\x81\xC3\xB1 \xC2\x8F\r\nFrom: b", "a ñ: b");
-        fila("rfc blank and folding between words go", "Subject: (=?ISO-8859-1?Q?a?= =?ISO-8859-1?Q?b?=\r\n =?ISO-8859-1?Q?c?= d)", "(abc d): Sin remitente");
+        fila("rfc blank and folding between words go", "Subject: (=?utf-8?Q?a?= =?utf-8?Q?b?=\r\n =?utf-8?Q?c?= d)", "(abc d): Sin remitente");
         fila("rfc underscore in Q, not in B", "Subject: =?ISO-8859-1?Q?a_b?= =?utf-8?B?YV9i?=", "a ba_b: Sin remitente");
         fila("rfc charsets differ", "Subject: (=?ISO-8859-1?Q?=B1?= =?ISO-8859-2?Q?=B1_b?=)", "(±ą b): Sin remitente");
         fila("character split over two words", "Subject: [SPAM]=?utf-8?B?8J+Y?= =?utf-8?B?gA==?=!", "[SPAM]😀!: Sin remitente");
         fila("unknown charset, UTF-8 bytes", "Subject: =?x-raro?Q?caf=C3=A9?=\r\nFrom: =?x-raro?Q?caf=E9?=", "café: café");
-        fila("malformed words stay as written", "Subject: =?utf-8?B?%%%?= =?utf-8?X?a?= =?utf-8?Q?a", "=?utf-8?B?%%%?= =?utf-8?X?a?= =?utf-8?Q?a: Sin remitente");
+        fila("malformed words stay as written", "Subject: =?utf-8?B?%%%?= =?utf-8?X?a?=", "=?utf-8?B?%%%?= =?utf-8?X?a?=: Sin remitente");
         fila("folded over three lines", "Subject: uno\r\n dos\r\n\ttres\r\nFrom: b", "uno dos tres: b");
         fila("CR LF and ESC inside a word", "Subject: =?utf-8?Q?a=0D=0Ab=1B[2J?=", "a  b [2J: Sin remitente");
-        fila("quoted name with an escaped quote", "Subject: x\r\nFrom: \"P\xC3\xA9rez, Ana \\\"la jefa\\\"\" <a@x>", "x: Pérez, Ana \"la jefa\"");
+        fila("quoted name, escaped quote", "Subject: x\r\nFrom: \"P\xC3\xA9rez, Ana \\\"la jefa\\\"\" <a@x>", "x: Pérez, Ana \"la jefa\"");
     }
     void cabeceras()
     {
@@ -97,16 +95,16 @@ private slots:
         QCOMPARE(Legible(QStringLiteral("x\u0085y\u009bz\u2028")), QStringLiteral("x y z\u2028"));
         QCOMPARE(ansi::deTexto(QStringLiteral("Electrónico €‘’ 漢")), QByteArray("Electr\xF3nico \x80\x91\x92 ?"));
         // A notice line is cut at 255 characters, an emoji being one.
-        const QString linea = LineaCabecera(QByteArray(131, 'n'), "+OK\r\nSubject: " + QByteArray("=?utf-8?B?8J+YgA==?= ").repeated(120) + "\r\n");
-        QCOMPARE(linea.toUcs4().size(), 255);
-        QVERIFY(linea.endsWith(QStringLiteral("\U0001F600")));
+        const auto l = LineaCabecera(QByteArray(131, 'n'), "+OK\r\nSubject: " + QByteArray("=?utf-8?B?8J+YgA==?= ").repeated(120) + "\r\n");
+        QCOMPARE(l.toUcs4().size(), 255);
+        QVERIFY(l.endsWith(QStringLiteral("\U0001F600")));
     }
 
     void tabla()
     {
         TBuzon t;
         QVERIFY(t.agregar(QByteArray(16, 'n'), QByteArray(256, 'h'), QByteArray(256, 'u'), QByteArray(129, 'c'), true));
-        QCOMPARE(QList<qsizetype>({t.nombre(1).size(), t.host(1).size(), t.usuario(1).size(), t.clave(1).size()}), QList<qsizetype>({15, 255, 255, 128}));
+        QVERIFY(t.nombre(1).size() == 15 && t.host(1).size() == 255 && t.usuario(1).size() == 255 && t.clave(1).size() == 128);
         for (int i = 2; i <= 20; ++i)
             QVERIFY(t.agregar(QByteArray(1, char('A' + i)), "h", "u", "c", i != 5));
         QVERIFY2(!t.agregar("21", "h", "u", "c", true), "a 21st mailbox must be refused");
@@ -119,33 +117,12 @@ private slots:
         for (int i = 1; i <= 18; ++i)
             t.setConError(i, i != 4);
         QVERIFY2(t.TodosconError(), "an unchecked mailbox without error is ignored");
-    }
-
-    // A connection as given, and as kept after edits that keep or change the server.
-    void conexiones_data()
-    {
-        const QByteArray pin(64, 'a'), PIN(64, 'A');
-        QTest::addColumn<Conexion>("dada");
-        QTest::addColumn<Conexion>("guardada");
-        QTest::newRow("SSL without a port takes 995") << Conexion{Seguridad::SSL, 0, {}} << Conexion{Seguridad::SSL, 995, {}};
-        QTest::newRow("STLS out of range takes 110") << Conexion{Seguridad::STLS, 70000, {}} << Conexion{Seguridad::STLS, 110, {}};
-        QTest::newRow("a pin with colons, a port of its own") << Conexion{Seguridad::SSL, 1995, QByteArray("a:").repeated(32) + pin.left(32)}
-                                                              << Conexion{Seguridad::SSL, 1995, PIN};
-        QTest::newRow("a pin with a letter past F is dropped") << Conexion{Seguridad::SSL, 995, pin.left(63) + 'g'} << Conexion{Seguridad::SSL, 995, {}};
-    }
-    void conexiones()
-    {
-        QFETCH(Conexion, dada);
-        QFETCH(Conexion, guardada);
-        TBuzon t;
-        QVERIFY(t.agregar("A", "pop.x.org", "u", "c", true, dada) && t.agregar("B", "h", "u", "c", true));
-        t.modificar(1, "A2", "pop.x.org", "u2", "c2", false);
-        QVERIFY2(t.conexion(1) == guardada, "editing name, user or password keeps the connection");
-        t.modificar(1, "A2", "pop.otro.org", "u2", "c2", false);
-        QVERIFY2(t.conexion(1) == (Conexion{guardada.seguridad, guardada.puerto, {}}), "another server drops the pin");
-        t.setConexion(2, dada);
-        t.borrar(1);
-        QVERIFY(t.conexion(1) == guardada && t.conexion(2) == Conexion{});
+        // A pin written with colons is kept in capitals, on SSL's own port; another server drops it.
+        TBuzon c;
+        QVERIFY(c.agregar("A", "pop.x.org", "u", "c", true, {Seguridad::SSL, 0, QByteArray("a:").repeated(32) + QByteArray(32, 'b')}));
+        QVERIFY(c.conexion(1) == (Conexion{Seguridad::SSL, 995, QByteArray(32, 'A') + QByteArray(32, 'B')}));
+        c.modificar(1, "A", "pop.otro.org", "u", "c", false);
+        QVERIFY(c.conexion(1) == (Conexion{Seguridad::SSL, 995, {}}));
     }
 
     // Two mailboxes, their counts before and now, and what the user is shown.
@@ -163,7 +140,8 @@ private slots:
              {"aviso: 3 Mensajes", "pitido", "consejo: 3 Mensajes", "icono: bandera1"});
         fila("animation off acknowledges at once and plays the wave", {0, 0, 2, 0}, false, false, Sonido::Wave,
              {"reproduce: spirel.wav", "consejo: 3 Mensajes", "icono: Bandera5"});
-        fila("a count that fell from 5 to 2 is new mail", {5, 0, 2, 0}, false, true, Sonido::Ninguno, {"aviso: 3 Mensajes", "consejo: 3 Mensajes", "icono: bandera1"});
+        fila("a count that fell from 5 to 2 is new mail", {5, 0, 2, 0}, false, true, Sonido::Ninguno,
+             {"aviso: 3 Mensajes", "consejo: 3 Mensajes", "icono: bandera1"});
         fila("a count that fell to 0 is not", {3, 1, 0, 1}, false, true, Sonido::Pitido, {"consejo: 3 Mensajes", "icono: bandera1"});
         fila("every checked mailbox failing", {0, 0, 0, 0}, true, true, Sonido::Pitido, {"consejo: Error en Conexion", "icono: Bandera2"});
     }
