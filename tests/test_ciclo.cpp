@@ -1,13 +1,12 @@
 // The check cycle end to end: against scripted servers that behave, misbehave or change
 // between cycles, against the private Dovecot, and through the console program.
 #include "ciclo_prueba.h"
-#include "programas.h"
-#include "recuerdo.h"
 #include "servidor_dovecot.h"
 #include "servidor_guion.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -25,6 +24,8 @@ namespace {
 const QString kNoResponde = QStringLiteral("error: Casa: el servidor 127.0.0.1 no responde");
 const QString kSaludo = QStringLiteral("dialogo: Casa: el servidor 127.0.0.1 no responde ().");
 const QString kProtocolo = QStringLiteral("dialogo: Protocol erroneo: Contacte con el autor. y enviele por mail el siguiente mensaje:\r");
+const QString kRechazada = QStringLiteral("error: 127.0.0.1: Conexion rechazada");
+const QString kClave = QStringLiteral("dialogo: Casa: Clave incorrecta ");
 const QString kNada = QStringLiteral("consejo: No Hay Mensajes"), kError = QStringLiteral("consejo: Error en Conexion");
 const QList<QByteArray> kEnCadena{"PIPELINING", "UIDL"};
 
@@ -32,39 +33,34 @@ const QList<QByteArray> kEnCadena{"PIPELINING", "UIDL"};
 // the lines it gives.
 Guion sesion(const QByteArray& mensajes, const QList<QByteArray>& capacidades, QStringList* lineas = nullptr)
 {
-    const QList<QByteArray> palabras = mensajes.split(' ');
-    QList<QByteArray> ids;
-    for (const QByteArray& p : palabras)
-        if (!p.isEmpty())
-            ids << p.split(':').first();
+    const QList<QByteArray> palabras = mensajes.isEmpty() ? QList<QByteArray>() : mensajes.split(' ');
     const bool enCadena = capacidades.contains("PIPELINING");
+    QList<QByteArray> ids;
+    Guion tops;
+    for (qsizetype k = 0; k < palabras.size(); ++k) {
+        ids << palabras[k].split(':').first();
+        const QByteArray asunto = palabras[k].split(':').last();
+        if (asunto.endsWith('*'))
+            tops.top(int(k + 1), asunto.chopped(1), "Ana <ana@x.es>");
+        if (lineas)
+            *lineas << "Casa => " + QString::fromLatin1(asunto).remove(u'*') + ": Ana";
+    }
     Guion g = Guion().S("+OK\r\n").capa(capacidades).junta(enCadena ? 4 : 0).C("USER pepe").S("+OK\r\n").C("PASS secreta").S("+OK\r\n");
     g.stat(int(ids.size()));
     // An empty mailbox is listed only where the listing goes out with the count.
     if (!ids.isEmpty() || enCadena)
         g.uidl(ids).junta(enCadena ? int(mensajes.count('*')) : 0);
-    for (qsizetype k = 0; k < ids.size(); ++k) {
-        QByteArray asunto = palabras[k].split(':').last();
-        if (asunto.endsWith('*'))
-            g.top(int(k + 1), asunto.chopped(1), "Ana <ana@x.es>");
-        if (lineas)
-            *lineas << "Casa => " + QString::fromLatin1(asunto.endsWith('*') ? asunto.chopped(1) : asunto) + ": Ana";
-    }
+    g.pasos += tops.pasos;
     return g.quit();
 }
 
 QStringList consejo(const QString& texto) { return {"consejo: " + texto}; }
 
-// The peak of this process's resident memory in kB, and a way to start it anew.
+// The peak of this process's resident memory in kB.
 qint64 pico()
 {
     QFile f(QStringLiteral("/proc/self/status"));
-    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).section(QStringLiteral("VmHWM:"), 1).section(QStringLiteral("kB"), 0, 0).trimmed().toLongLong() : 0;
-}
-bool reiniciaPico()
-{
-    QFile f(QStringLiteral("/proc/self/clear_refs"));
-    return f.open(QIODevice::WriteOnly) && f.write("5") == 1;
+    return f.open(QIODevice::ReadOnly) ? QString(f.readAll()).section("VmHWM:", 1).section("kB", 0, 0).trimmed().toLongLong() : 0;
 }
 
 }
@@ -74,76 +70,58 @@ class TestCiclo : public QObject {
 
     ServidorDovecot dovecot_;
 
-    Salida chequeo(const QStringList& argumentos, const QByteArray& entrada = {}, const QString& config = {})
-    {
-        auto entorno = QProcessEnvironment::systemEnvironment();
-        if (!config.isEmpty())
-            entorno.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-        return ejecuta(QCoreApplication::applicationDirPath() + "/pirel-chequeo", argumentos, entrada, entorno);
-    }
-
 private slots:
     void initTestCase()
     {
         QVERIFY2(ServidorDovecot::disponible(), "dovecot-pop3d is missing: run tools/instalar");
-        MensajePrueba sinNada{"", "<solo@direccion.org>"};
-        sinNada.sinAsunto = true;
-        dovecot_.agregaUsuario("ana", "secreta", {{"Reunión del lunes", "Ana Pérez <ana@ejemplo.org>"}, {"Factura", "f@ejemplo.org"}, sinNada});
+        dovecot_.agregaUsuario("ana", "secreta", {{"Reunión del lunes", "Ana Pérez <ana@ejemplo.org>"}, {"Factura", "<f@ejemplo.org>"}});
         dovecot_.agregaUsuario("vacio", "nada", {});
         QString error;
         QVERIFY2(dovecot_.arranca(&error), qPrintable(error + "\n" + dovecot_.registro()));
     }
 
     // One mailbox, one connection per cycle: the lines of the last cycle; the boxes and
-    // tooltips of all of them; the count and error flag left; the times new mail was told.
+    // tooltips of all of them; the count, error flag and times new mail was told at the end.
     void ciclos_data()
     {
         QTest::addColumn<QList<Guion>>("guiones");
         QTest::addColumn<int>("espera");
         QTest::addColumn<QStringList>("lineas");
         QTest::addColumn<QStringList>("vistos");
-        QTest::addColumn<int>("actuales");
-        QTest::addColumn<bool>("conError");
-        QTest::addColumn<int>("avisos");
+        QTest::addColumn<QList<int>>("fin");
         // What the server heard after the log-in, where that tells something; "-" for nothing.
         QTest::addColumn<QStringList>("oidas");
         const auto fila = [](const char* n, QList<Guion> g, int espera, QStringList lineas, QStringList vistos, int actuales,
                              bool conError = false, int avisos = 0, QStringList oidas = {}) {
-            QTest::newRow(n) << g << espera << lineas << vistos << actuales << conError << avisos << oidas;
+            QTest::newRow(n) << g << espera << lineas << vistos << QList<int>{actuales, conError, avisos} << oidas;
         };
         const Guion entrada = Guion::entrada();
-        const QByteArray mega(64 * 1024, 'x'), relleno = "X-Relleno: " + QByteArray(60, 'r') + "\r\n";
+        const QByteArray mega(64 * 1024, 'x');
         const QString vacia = QStringLiteral("Casa => Sin Asunto: Sin remitente");
+        const QStringList muerto{kNoResponde, kSaludo, kError}, conQuit{"1: QUIT"}, dos{vacia, vacia}, plazo{kNoResponde, kError};
         fila("answers in pieces, slow, rejected and stuffed",
              {Guion().goteo("+ok listo\r\n", 5).C("USER pepe").S("-ERR da igual\r\n").C("PASS secreta").S("+OK\r\n")
                   .C("STAT").S("+OK 4").pausa(100).S(" 900\r\n")
-                  .C("TOP 1 1").S("+OK\r\nSubj").pausa(100).S("ect: Tro").pausa(100).S("zos\r\nFrom: Ana\r\n\r\n..linea\r\n").pausa(100).S(".\r\n")
+                  .C("TOP 1 1").S("+OK\r\nSubj").pausa(100).S("ect: Tro").pausa(100).S("zos\r\nFrom: Ana\r\n\r\n..l\r\n").pausa(100).S(".\r\n")
                   .C("TOP 2 1").S("-ERR no existe\r\n").C("TOP 3 1").S("+OK\nSubject: Solo LF\nFrom: Bea\n.\n")
                   .C("TOP 4 1").S("+OK\r\nSubject: x\r\n.\r\n+OK sobrante\r\n").quit()},
              5, {"Casa => Trozos: Ana", vacia, "Casa => Solo LF: Bea", "Casa => x: Sin remitente"}, consejo("4 Mensajes"), 4, false, 1);
         fila("greetings that are not +OK", {Guion().S("+OK sin CR\n").quit(), Guion().S("-ERR ocupado\r\n").quit()}, 1, {},
              {kSaludo, kNada, "dialogo: Casa: el servidor 127.0.0.1 no responde (-ERR ocupado).", kNada}, 0);
         fila("a line more after the greeting; a refused password keeps the count, the tooltip counts this cycle's lines",
-             {sesion("a:Uno*", {"UIDL"}), Guion().S("+OK\r\n-ERR de mas\r\n").C("USER pepe").S("+OK\r\n").C("PASS secreta").S("-err mala\r\n").quit()}, 1, {},
-             {"consejo: 1 Mensajes", "dialogo: Casa: Clave incorrecta ", "consejo: Clave incorrecta", "consejo: 0 Mensajes"}, 1, false, 1);
+             {sesion("a:Uno*", {"UIDL"}), Guion().S("+OK\r\n-ERR\r\n").C("USER pepe").S("+OK\r\n").C("PASS secreta").S("-err\r\n").quit()},
+             1, {}, {"consejo: 1 Mensajes", kClave, "consejo: Clave incorrecta", "consejo: 0 Mensajes"}, 1, false, 1);
         fila("a count without a size", {Guion(entrada).C("STAT").S("+OK 3\r\n").quit()}, 1, {}, {kProtocolo + "+OK 3", kNada}, -1);
-        fila("a silent TOP leaves the lines", {Guion(entrada).stat(3).top(1, "Uno", "Ana").C("TOP 2 1").pausa(1600).junta(2).C("TOP 3 1").C("QUIT")},
-             1, {"Casa => Uno: Ana", vacia, vacia}, {kNoResponde, kError}, 0, true, 0);
-        fila("an answer trickling past its time", {Guion(entrada).stat(1).C("TOP 1 1").goteo("+OK\r\nSubject: a\r\n" + QByteArray(200, 'x'), 10).cierra()},
-             1, {"Casa => a: Sin remitente"}, {kNoResponde, kError}, 0, true, 0);
-        fila("lines more after STAT and TOP", {Guion(entrada).C("STAT").S("+OK 2 100\r\n* de mas\r\n").top(1, "Uno", "Ana", "* mas\r\n").top(2, "Dos", "Bea").quit()},
-             1, {"Casa => Uno: Ana", "Casa => Dos: Bea"}, consejo("2 Mensajes"), 2, false, 1);
+        fila("trickling past its time", {Guion(entrada).stat(1).C("TOP 1 1").goteo("+OK\r\nSubject: a\r\n" + mega.left(200), 10).cierra()},
+             1, {"Casa => a: Sin remitente"}, plazo, 0, true, 0);
         fila("lines ended by CR alone", {Guion().S("+OK\r").C("USER pepe").S("+OK\r").C("PASS secreta").S("+OK\r").C("STAT").S("+OK 1 100\r")
                                              .C("TOP 1 1").S("+OK\rSubject: Solo CR\rFrom: Ana\r\r.\r").C("QUIT").S("+OK\r")},
              1, {"Casa => Solo CR: Ana"}, consejo("1 Mensajes"), 1, false, 1);
-        fila("CR and LF in different reads", {Guion(entrada).C("STAT").S("+OK 1 100\r").pausa(100).S("\n").C("TOP 1 1").S("+OK\r\nSubject: P\r")
-                                                  .pausa(100).S("\nFrom: Ana\r\n.\r").pausa(100).S("\n").quit()},
+        fila("CR and LF in different reads", {Guion(entrada).C("STAT").S("+OK 1 100\r").pausa(100).S("\n")
+                  .C("TOP 1 1").S("+OK\r\nSubject: P\r").pausa(100).S("\nFrom: Ana\r\n.\r").pausa(100).S("\n").quit()},
              1, {"Casa => P: Ana"}, consejo("1 Mensajes"), 1, false, 1);
-        fila("control characters in the greeting", {Guion().S(QByteArray("-ERR \x1b]0;x\x07y\0z\x9d\r\n", 17)).quit()}, 1, {},
+        fila("control characters and zero bytes in the greeting", {Guion().S(QByteArray("-ERR \x1b]0;x\x07y\0z\x9d\r\n", 17)).quit()}, 1, {},
              {"dialogo: Casa: el servidor 127.0.0.1 no responde (-ERR  ]0;x y z ).", kNada}, 0);
-        fila("zero bytes", {Guion().S(QByteArray("+OK \0hola\r\n", 11)).C("USER pepe").S(QByteArray("+OK\0\r\n", 6)).C("PASS secreta").S("+OK\r\n")
-                                .C("STAT").S(QByteArray("+OK 1 \0 300\0\r\n", 14)).C("TOP 1 1").S(QByteArray("+OK\0\r\nSubject: Ho\0la\r\nFrom: \0Ana\r\n.\r\n", 37)).quit()},
-             1, {"Casa => Ho la: Ana"}, consejo("1 Mensajes"), 1, false, 1);
         Guion muchos = Guion(entrada).C("STAT").S("+OK 2147483647 100\r\n");
         QStringList lineas;
         for (int k = 1; k <= kMaxCabeceras; ++k) {
@@ -151,57 +129,34 @@ private slots:
             lineas << QStringLiteral("Casa => m%1: r").arg(k);
         }
         fila("2147483647 messages: 255 lines", {muchos.quit()}, 1, lineas, consejo("255 Mensajes"), 2147483647, false, 1);
-        fila("8 MB greeting without an end, then silence", {Guion().S("+OK ").repite(mega, 128).escucha()}, 1, {}, {kNoResponde, kSaludo, kError}, 0, true, 0, {"1: QUIT"});
-        fila("a greeting that never ends", {Guion().S("+OK ").sinFin(mega)}, 1, {}, {kNoResponde, kSaludo, kError}, 0, true);
-        fila("endless headers", {Guion(entrada).stat(2).C("TOP 1 1").S("+OK\r\nSubject: Eterno\r\nFrom: Ana <ana@x.es>\r\n").sinFin(relleno)},
-             1, {"Casa => Eterno: Ana", vacia}, {kNoResponde, kError}, 0, true, 0);
-        fila("8 MB of empty lines after the greeting", {Guion().S("+OK hola\r\n").repite(QByteArray("\r\n").repeated(32 * 1024), 128).escucha()},
-             1, {}, {kProtocolo, kNada}, -1);
-        fila("one byte each 300 ms", {Guion().goteo("+OK hola\r\n", 300).escucha()}, 1, {}, {kNoResponde, kSaludo, kError}, 0, true, 0, {"1: QUIT"});
-        fila("never speaks", {Guion().escucha()}, 1, {}, {kNoResponde, kSaludo, kError}, 0, true, 0, {"1: QUIT"});
+        fila("a greeting that never ends", {Guion().S("+OK ").sinFin(mega)}, 1, {}, muerto, 0, true);
+        fila("endless TOP", {Guion(entrada).stat(2).C("TOP 1 1").S("+OK\r\nSubject: E\r\nFrom: A\r\n").sinFin(mega.left(60) + "\r\n")},
+             1, {"Casa => E: A", vacia}, plazo, 0, true, 0);
+        fila("8 MB of empty lines after the greeting", {Guion().S("+OK\r\n" + QByteArray("\r\n").repeated(4 << 20)).escucha()}, 1, {},
+             {kProtocolo, kNada}, -1);
+        fila("never speaks", {Guion().escucha()}, 1, {}, muerto, 0, true, 0, conQuit);
         fila("hangs up in the greeting", {Guion().S("+OK hol").cierra()}, 1, {}, {kSaludo, kNada}, 0, false, 0, {"-"});
-        fila("hangs up after USER", {Guion().S("+OK\r\n").C("USER pepe").S("+OK\r\n").cierra()}, 1, {}, {kProtocolo, kNada}, -1);
-        fila("hangs up in TOP", {Guion(entrada).stat(2).C("TOP 1 1").S("+OK\r\nSubject: Cor").cierra()}, 1, {vacia, vacia}, consejo("2 Mensajes"), 2, false, 1);
+        fila("hangs up in TOP", {Guion(entrada).stat(2).C("TOP 1 1").S("+OK\r\nSubj").cierra()}, 1, dos, consejo("2 Mensajes"), 2, false, 1);
         // The mailbox has been read by QUIT: a goodbye that fails costs it nothing, and is
         // waited for only briefly however long the time-out.
-        fila("QUIT unanswered", {Guion(entrada).stat(1).top(1, "Hola", "Ana").C("QUIT").escucha()},
-             3600, {"Casa => Hola: Ana"}, consejo("1 Mensajes"), 1, false, 1);
-        fila("QUIT answered without end", {Guion(entrada).stat(1).top(1, "Hola", "Ana").C("QUIT").S("+OK ").sinFin(mega)},
-             1, {"Casa => Hola: Ana"}, consejo("1 Mensajes"), 1, false, 1);
+        fila("QUIT unanswered", {Guion(entrada).stat(1).top(1, "Hola", "Ana").C("QUIT").escucha()}, 3600, {"Casa => Hola: Ana"},
+             consejo("1 Mensajes"), 1, false, 1);
         // Servers that offer PIPELINING and then fall out of step with the commands.
         const Guion enCadena = Guion().S("+OK hola\r\n").capa(kEnCadena).junta(4).C("USER pepe").S("+OK\r\n").C("PASS secreta");
-        fila("in a row, an answer more to USER", {Guion().S("+OK\r\n").capa(kEnCadena).junta(4).C("USER pepe").S("+OK\r\n+OK\r\n").C("PASS secreta")
-                                                       .S("+OK dentro\r\n").C("STAT").S("+OK 2 100\r\n").uidl({"a", "b"}).escucha()},
-             1, {}, {kProtocolo + "+OK dentro", kNada}, -1, false, 0, {"1: CAPA", "1: STAT", "1: UIDL", "1: QUIT"});
         fila("in a row, a listing without its end", {Guion(enCadena).S("+OK\r\n").stat(2).C("UIDL").S("+OK\r\n1 a\r\n2 b\r\n").escucha()},
-             1, {vacia, vacia}, {kNoResponde, kError}, 0, true, 0, {"1: CAPA", "1: STAT", "1: UIDL", "1: QUIT"});
+             1, dos, plazo, 0, true, 0, {"1: CAPA", "1: STAT", "1: UIDL", "1: QUIT"});
         fila("in a row, an answer less to TOP", {Guion(enCadena).S("+OK\r\n").stat(2).uidl({"a", "b"}).junta(2).C("TOP 1 1").C("TOP 2 1")
                                                       .S("+OK\r\nSubject: Dos\r\nFrom: Ana\r\n\r\n.\r\n").escucha()},
-             1, {"Casa => Dos: Ana", vacia}, {kNoResponde, kError}, 0, true, 0, {"1: CAPA", "1: STAT", "1: UIDL", "1: TOP 1 1", "1: TOP 2 1", "1: QUIT"});
+             1, {"Casa => Dos: Ana", vacia}, plazo, 0, true, 0, {"1: CAPA", "1: STAT", "1: UIDL", "1: TOP 1 1", "1: TOP 2 1", "1: QUIT"});
         fila("in a row, a refused password: the answers behind it are read before QUIT's",
              {Guion(enCadena).S("-ERR mala\r\n").C("STAT").S("-ERR fuera\r\n").C("UIDL").S("-ERR fuera\r\n").quit()}, 1, {},
-             {"dialogo: Casa: Clave incorrecta ", "consejo: Clave incorrecta", kNada}, 0);
+             {kClave, "consejo: Clave incorrecta", kNada}, 0);
         fila("in a row, an unreadable count", {Guion(enCadena).S("+OK\r\n").C("STAT").S("+OK 3\r\n").uidl({"a", "b", "c"}).quit()}, 1, {},
              {kProtocolo + "+OK 3", kNada}, -1);
-        QList<QByteArray> ids;
-        lineas.clear();
-        Guion cuarenta = Guion(enCadena).S("+OK\r\n").stat(40);
-        for (int k = 1; k <= 40; ++k) {
-            ids << "id" + QByteArray::number(k);
-            lineas << QStringLiteral("Casa => m%1: Ana").arg(k);
-        }
-        cuarenta.uidl(ids).junta(32);
-        for (int k = 1; k <= 40; ++k)
-            (k == 17 ? cuarenta.junta(24) : cuarenta).top(k, "m" + QByteArray::number(k), "Ana");
-        fila("40 messages in a row: windows of 32 topped up at 16", {cuarenta.quit()}, 1, lineas, consejo("40 Mensajes"), 40, false, 1);
-        fila("in a row without UIDL", {Guion().S("+OK\r\n").capa({"pipelining"}).junta(3).C("USER pepe").S("+OK\r\n").C("PASS secreta").S("+OK\r\n")
-                                           .stat(2).junta(2).top(1, "m1", "Ana").top(2, "m2", "Ana").quit()},
-             1, lineas.mid(0, 2), consejo("2 Mensajes"), 2, false, 1);
         // Headers remembered by unique id: only new ids are asked for, and the lines are
         // those a full cycle would give.
         const QList<std::tuple<const char*, QList<QByteArray>, int>> rondas{
             {"a message deleted", {"a:Uno* b:Dos* c:Tres*", "a:Uno c:Tres"}, 2},
-            {"new ones", {"a:Uno* b:Dos*", "a:Uno b:Dos c:Tres* d:Cuatro*"}, 2},
             {"a number now with another id", {"a:Uno* b:Dos*", "c:Tres* b:Dos"}, 1},
             {"an id back after it was gone", {"a:Uno* b:Dos*", "a:Uno", "a:Uno b:Otro*"}, 3},
             {"an id listed twice is never trusted", {"a:Uno* a:Dos*", "a:Uno* a:Dos*"}, 1},
@@ -210,14 +165,13 @@ private slots:
         for (const auto& [nombre, ciclos, avisos] : rondas)
             for (const QList<QByteArray>& capacidades : {kEnCadena, QList<QByteArray>{"UIDL"}}) {
                 QList<Guion> guiones;
-                QStringList ultimas;
-                for (const QByteArray& c : ciclos)
-                    guiones << sesion(c, capacidades, &(ultimas = {}));
                 QStringList vistos;
-                for (const QByteArray& c : ciclos)
+                for (const QByteArray& c : ciclos) {
+                    guiones << sesion(c, capacidades, &(lineas = {}));
                     vistos << (c.isEmpty() ? kNada : "consejo: " + QString::number(c.count(' ') + 1) + " Mensajes");
+                }
                 QTest::addRow("%s, %s", nombre, capacidades.size() > 1 ? "in a row" : "one at a time")
-                    << guiones << 1 << ultimas << vistos << int(ciclos.last().count(' ') + 1) << false << avisos << QStringList();
+                    << guiones << 1 << lineas << vistos << QList<int>{int(lineas.size()), 0, avisos} << QStringList();
             }
     }
     void ciclos()
@@ -229,8 +183,9 @@ private slots:
         Ciclo ciclo(servidor.puerto(), espera);
         ciclo.opciones.sonido = Sonido::Pitido;
         ciclo.buzon("Casa");
-        const qint64 antes = pico();
-        const bool medible = reiniciaPico();
+        [[maybe_unused]] const qint64 antes = pico();
+        QFile picoNuevo(QStringLiteral("/proc/self/clear_refs"));
+        [[maybe_unused]] const bool medible = picoNuevo.open(QIODevice::WriteOnly) && picoNuevo.write("5") == 1 && picoNuevo.flush();
         for (qsizetype n = 0; n < guiones.size(); ++n)
             ciclo.c.CheckMail();
 #if !defined(__SANITIZE_ADDRESS__) // its quarantine keeps what the ordinary allocator gives back
@@ -241,9 +196,7 @@ private slots:
         QVERIFY2(servidor.fallos().isEmpty(), qPrintable(servidor.fallos().join(u'|')));
         QTEST(ciclo.lineas(), "lineas");
         QTEST(ciclo.p.hechos.filter(QRegularExpression(QStringLiteral("^(error|dialogo|caja|consejo): "))), "vistos");
-        QTEST(ciclo.mensajes.actuales(1), "actuales");
-        QTEST(ciclo.buzones.conError(1), "conError");
-        QTEST(int(ciclo.p.hechos.count(QStringLiteral("pitido"))), "avisos");
+        QTEST((QList<int>{ciclo.mensajes.actuales(1), ciclo.buzones.conError(1), int(ciclo.p.hechos.count("pitido"))}), "fin");
         QVERIFY(!ciclo.c.chequeando() && ciclo.s.SocketHandle() == -1);
         if (!oidas.isEmpty()) // "-": nothing
             QCOMPARE(servidor.recibidas().filter(QRegularExpression(QStringLiteral("^1: (?!USER|PASS)"))), oidas.mid(oidas[0] == u"-"));
@@ -259,21 +212,17 @@ private slots:
         ciclo.buzon("Lejos", 0, "no-existe.invalid");
         ciclo.buzones.agregar("SinHost", "", "u", "c", true);
         ciclo.buzones.agregar("Apagado", "127.0.0.1", "u", "c", false);
-        ciclo.mensajes.setActuales(3, 3);
-        ciclo.buzones.setConError(3, true);
         for (int i = 0; i < 3; ++i)
             QCOMPARE(ciclo.c.CheckMail().fallidos, (QList<int>{1, 2}));
-        QCOMPARE(ciclo.p.cajas(), (QStringList{"error: 127.0.0.1: Conexion rechazada", "error: Lejos: el servidor no-existe.invalid no responde"}));
-        QVERIFY(ciclo.mensajes.actuales(3) == 3 && ciclo.buzones.conError(3));
+        QCOMPARE(ciclo.p.cajas(), (QStringList{kRechazada, "error: Lejos: el servidor no-existe.invalid no responde"}));
         ServidorGuion servidor({Guion::entrada().stat(0).quit()});
         ciclo.c.puerto = QByteArray::number(servidor.puerto());
         QCOMPARE(ciclo.c.CheckMail().fallidos, QList<int>{2});
         TRANSCRIPCION_LIMPIA(servidor);
-        QVERIFY(!ciclo.buzones.conError(1) && ciclo.buzones.conError(2));
         ciclo.p.hechos.clear();
         ciclo.c.puerto = QByteArray::number(cerrado);
         ciclo.c.CheckMail();
-        QCOMPARE(ciclo.p.cajas(), QStringList{"error: 127.0.0.1: Conexion rechazada"});
+        QCOMPARE(ciclo.p.cajas(), QStringList{kRechazada});
     }
 
     // A port whose queue of connections is full: the kernel answers no attempt to connect.
@@ -283,7 +232,7 @@ private slots:
         sockaddr_in dir{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t largo = sizeof dir;
         QVERIFY(::bind(escucha, reinterpret_cast<sockaddr*>(&dir), largo) == 0 && ::listen(escucha, 0) == 0);
-        ::getsockname(escucha, reinterpret_cast<sockaddr*>(&dir), &largo);
+        QVERIFY(::getsockname(escucha, reinterpret_cast<sockaddr*>(&dir), &largo) == 0);
         QVERIFY(::connect(lleno, reinterpret_cast<sockaddr*>(&dir), largo) == 0);
         Ciclo ciclo(ntohs(dir.sin_port));
         ciclo.buzon("Casa");
@@ -293,41 +242,6 @@ private slots:
         ::close(escucha);
         QCOMPARE(ciclo.p.cajas(), QStringList{kNoResponde});
         QVERIFY(ciclo.buzones.conError(1) && ciclo.mensajes.actuales(1) == 0);
-    }
-
-    void llamadaAnidadaSeRechaza()
-    {
-        ServidorGuion servidor({Guion().pausa(300).S("+OK\r\n").C("USER pepe").S("+OK\r\n").C("PASS secreta").S("+OK\r\n").stat(1).top(1, "a", "b").quit()});
-        Ciclo ciclo(servidor.puerto(), 3);
-        ciclo.buzon("Casa");
-        QStringList durante{"sin llamar"};
-        QTimer::singleShot(100, [&] {
-            const qsizetype antes = ciclo.p.hechos.size();
-            if (ciclo.c.chequeando() && !ciclo.c.CheckMail().hecho)
-                durante = ciclo.p.hechos.mid(antes) + ciclo.lineas();
-        });
-        ciclo.c.CheckMail();
-        TRANSCRIPCION_LIMPIA(servidor);
-        QVERIFY2(durante.isEmpty(), qPrintable(durante.join(u'|')));
-        QCOMPARE(ciclo.lineas(), QStringList{"Casa => a: b"});
-    }
-
-    // The lines carry the mailbox's name of today; another user starts afresh.
-    void recuerdoSigueAlBuzon()
-    {
-        const QList<QByteArray> uidl{"UIDL"};
-        ServidorGuion servidor({sesion("a:Uno* b:Dos*", uidl), sesion("a:Uno b:Dos", uidl),
-                                Guion().S("+OK\r\n").capa(uidl).C("USER otro").S("+OK\r\n").C("PASS secreta").S("+OK\r\n").stat(2).uidl({"a", "b"}).top(1, "Uno", "Ana").top(2, "Dos", "Ana").quit()});
-        Ciclo ciclo(servidor.puerto());
-        ciclo.buzon("Casa");
-        ciclo.c.CheckMail();
-        for (const QByteArray usuario : {"pepe", "otro"}) {
-            ciclo.buzones.modificar(1, "Hogar", "127.0.0.1", usuario, "secreta", true);
-            ciclo.c.CheckMail();
-            QCOMPARE(ciclo.lineas(), (QStringList{"Hogar => Uno: Ana", "Hogar => Dos: Ana"}));
-        }
-        TRANSCRIPCION_LIMPIA(servidor);
-        QCOMPARE(ciclo.c.recuerdo().buzones(), 1);
     }
 
     // A dead, a slow and a refusing mailbox beside a good one and a refused password: side
@@ -340,7 +254,7 @@ private slots:
             ServidorGuion lento({Guion().pausa(300).S("+OK\r\n").C("USER pepe").pausa(200).S("+OK\r\n").C("PASS secreta").S("+OK\r\n")
                                      .stat(2).top(1, "Tarde", "Bea").pausa(300).top(2, "Luego", "Bea").quit()});
             ServidorGuion bueno({Guion::entrada().stat(1).top(1, "Hola", "Ana").quit()});
-            ServidorGuion clave({Guion().S("+OK <1896.697170952@dbc.mtview.ca.us>\r\n").C("USER pepe").S("+OK\r\n").C("PASS mala").S("-ERR no\r\n").quit()});
+            ServidorGuion clave({Guion().S("+OK <1.2@h>\r\n").C("USER pepe").S("+OK\r\n").C("PASS mala").S("-ERR no\r\n").quit()});
             c->c.simultaneos = simultaneos;
             c->buzon("Muerto", muerto.puerto());
             c->buzon("Lento", lento.puerto());
@@ -355,66 +269,34 @@ private slots:
         QCOMPARE(todos.lineas(), uno.lineas());
         QCOMPARE(todos.p.hechos, uno.p.hechos);
         QVERIFY(b.fallidos == a.fallidos && b.cuentas == a.cuentas && b.estado == a.estado);
-        for (int i = 1; i <= 5; ++i)
-            QCOMPARE(todos.buzones.conError(i), uno.buzones.conError(i));
         QCOMPARE(uno.lineas(), (QStringList{"Lento => Tarde: Bea", "Lento => Luego: Bea", "Bueno => Hola: Ana"}));
         QCOMPARE(uno.p.cajas(), (QStringList{QString(kNoResponde).replace("Casa", "Muerto"), QString(kSaludo).replace("Casa", "Muerto"),
-                                            "error: 127.0.0.1: Conexion rechazada", "dialogo: Clave: Clave incorrecta "}));
+                                            kRechazada, "dialogo: Clave: Clave incorrecta "}));
         QCOMPARE(a.fallidos, (QList<int>{1, 3, 5}));
         QVERIFY(a.hecho && a.nuevos && a.estado == EstadoBandeja::Mensajes && a.cabeceras == 3 && a.cuentas == (QList<int>{0, 2, 0, 1, 0}));
-        QVERIFY2(uno.p.ultimoIcono == Bandera::Bandera5 && uno.c.sello() == "<1896.697170952@dbc.mtview.ca.us>", "the last greeting offered a time stamp");
-    }
-
-    // The first server greets only once the second has been spoken to: one after another
-    // it would wait in vain.
-    void losBuzonesSeSolapan()
-    {
-        ServidorGuion segundo({Guion::entrada().stat(0).quit()});
-        ServidorGuion primero({Guion().cita(segundo, 1).S("+OK\r\n").C("USER pepe").S("+OK\r\n").C("PASS secreta").S("+OK\r\n").stat(0).quit()});
-        Ciclo ciclo(0, 5);
-        ciclo.buzon("Uno", primero.puerto());
-        ciclo.buzon("Dos", segundo.puerto());
-        QCOMPARE(ciclo.c.CheckMail().fallidos, QList<int>());
-        TRANSCRIPCION_LIMPIA(primero);
-        TRANSCRIPCION_LIMPIA(segundo);
+        QVERIFY2(uno.p.ultimoIcono == Bandera::Bandera5 && uno.c.sello() == "<1.2@h>", "the last greeting offered a stamp");
     }
 
     // The program quits while its sessions wait: each ends at once with its QUIT, and
-    // nothing more is shown.
+    // nothing more is shown. A check asked for meanwhile is refused.
     void salidaDuranteUnCiclo()
     {
         ServidorGuion mudo({Guion().escucha()}), lento({Guion().pausa(1000).escucha()});
         Ciclo ciclo(0, 30);
         ciclo.buzon("Mudo", mudo.puerto());
         ciclo.buzon("Lento", lento.puerto());
-        QTimer::singleShot(300, [] { QCoreApplication::exit(0); });
-        QVERIFY(ciclo.c.CheckMail().hecho);
+        bool anidada = true;
+        QTimer::singleShot(300, [&] {
+            anidada = ciclo.c.CheckMail().hecho;
+            QCoreApplication::exit(0);
+        });
+        QVERIFY(ciclo.c.CheckMail().hecho && !anidada);
         // The quit is spent; later waits of this process must wait again.
         QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
         QCoreApplication::exec();
         QVERIFY(!ciclo.c.chequeando() && ciclo.p.hechos.isEmpty());
         QVERIFY(mudo.termina() && lento.termina());
         QCOMPARE(mudo.recibidas(), QStringList{"1: QUIT"});
-    }
-
-    // The second mailbox runs ahead and fails on a TOP whose line the first leaves no room
-    // for: one after another that TOP would not have gone out, so the user hears nothing.
-    void loQueNoCabeNoSeCuenta()
-    {
-        ServidorGuion dos({Guion::entrada().stat(3).top(1, "m1", "r").C("TOP 2 1").escucha()});
-        Guion g = Guion::entrada().stat(254);
-        g.pasos.prepend({Guion::Paso::Cita, {}, 6, &dos});
-        for (int k = 1; k <= 254; ++k)
-            g.top(k, "m" + QByteArray::number(k), "r");
-        ServidorGuion uno({g.quit()});
-        Ciclo ciclo(0);
-        ciclo.buzon("Uno", uno.puerto());
-        ciclo.buzon("Dos", dos.puerto());
-        const ResultadoChequeo r = ciclo.c.CheckMail();
-        TRANSCRIPCION_LIMPIA(uno);
-        QCOMPARE(ciclo.lineas().mid(253), (QStringList{"Uno => m254: r", "Dos => m1: r"}));
-        QVERIFY(ciclo.p.cajas().isEmpty() && r.fallidos.isEmpty() && !ciclo.buzones.conError(2));
-        QCOMPARE(r.cuentas.mid(0, 2), (QList<int>{254, 3}));
     }
 
     // pirel-chequeo: arguments, a list of mailboxes or the stored settings, what it prints
@@ -426,31 +308,27 @@ private slots:
         QTest::addColumn<QStringList>("salida");
         QTest::addColumn<QString>("error");
         QTest::addColumn<int>("estado");
-        const QStringList casa{"Casa => Reunión del lunes: Ana Pérez", "Casa => Factura: f@ejemplo.org", "Casa => Sin Asunto: Sin Remitente", "3 Mensajes"};
+        const auto fila = [](const char* n, const QStringList& argumentos, const QByteArray& entrada, const QStringList& salida,
+                             const QString& error, int estado) { QTest::newRow(n) << argumentos << entrada << salida << error << estado; };
+        const QStringList casa{"Casa => Reunión del lunes: Ana Pérez", "Casa => Factura: Sin Remitente", "2 Mensajes"};
         const QString uso = QStringLiteral("Uso: pirel-chequeo [--buzones FICHERO] [--puerto N] [--espera SEGUNDOS] | --help | --version");
-        const QString campos = QStringLiteral("-, línea 2: se esperan nombre, servidor, usuario y clave");
-        const QStringList lista{"--buzones", "-"};
-        QTest::newRow("three messages") << lista << QByteArray("Casa\t127.0.0.1\tana\tsecreta\n") << casa << QString() << 0;
-        QTest::newRow("a comment and an empty mailbox") << lista << QByteArray("# sin correo\nVacío\t127.0.0.1\tvacio\tnada\n")
-                                                        << QStringList{"No Hay Mensajes"} << QString() << 1;
-        QTest::newRow("a wrong password, never printed") << lista << QByteArray("Casa\t127.0.0.1\tana\tmala\n") << QStringList{"No Hay Mensajes"}
-                                                         << "Casa: Clave incorrecta \n" << 1;
-        QTest::newRow("a server that does not exist") << lista << QByteArray("Casa\tno-existe.invalid\tana\tsecreta\n")
-                                                      << QStringList{"Error en Conexion"} << "Casa: el servidor no-existe.invalid no responde\n" << 2;
-        QTest::newRow("three fields") << lista << QByteArray("\nCasa\t127.0.0.1\tana\n") << QStringList() << campos << 3;
-        QTest::newRow("eight fields") << lista << QByteArray("\nCasa\t127.0.0.1\tana\tsecreta\tssl\t995\t" + QByteArray(64, 'a') + "\tx\n")
-                                      << QStringList() << campos << 3;
-        QTest::newRow("no wait") << QStringList{"--espera", "0"} << QByteArray() << QStringList() << "Espera no válida (de 1 a 3600 segundos): 0\n" + uso << 3;
-        QTest::newRow("unknown option") << QStringList{"--nada", "x"} << QByteArray() << QStringList() << "Opción desconocida: --nada\n" + uso << 3;
-        QTest::newRow("-h after another option") << QStringList{"--espera", "5", "-h"} << QByteArray() << QStringList{uso} << QString() << 0;
+        const QStringList lista{"--buzones", "-"}, nada{"No Hay Mensajes"};
+        fila("two messages", lista, "Casa\t127.0.0.1\tana\tsecreta\n", casa, {}, 0);
+        fila("a comment and an empty mailbox", lista, "# sin correo\nVacío\t127.0.0.1\tvacio\tnada\n", nada, {}, 1);
+        fila("a wrong password, never printed", lista, "Casa\t127.0.0.1\tana\tmala\n", nada, "Casa: Clave incorrecta \n", 1);
+        fila("a server that does not exist, control characters made blanks", lista, "Casa\x1b[2J\tno-existe.invalid\tana\tsecreta\n",
+             {"Error en Conexion"}, "Casa [2J: el servidor no-existe.invalid no responde\n", 2);
+        fila("eight fields", lista, "\nCasa\t127.0.0.1\tana\tsecreta\tssl\t995\t" + QByteArray(64, 'a') + "\tx\n", {},
+             "-, línea 2: se esperan nombre, servidor, usuario y clave", 3);
+        fila("no wait", {"--espera", "0"}, {}, {}, "Espera no válida (de 1 a 3600 segundos): 0\n" + uso, 3);
         // A settings file written by hand with the single-mailbox layout of old versions;
         // "secreta" scrambled with the program's key.
-        QTest::newRow("old settings migrated and checked") << QStringList{"--config"}
-            << QByteArray("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion]\r\n\"Host\"=\"127.0.0.1\"\r\n"
-                          "\"usuario\"=\"ana\"\r\n\"Codigo\"=\"210A351329012F\"\r\n\"frecuencia\"=\"5\"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Version]\r\n\"Numero\"=\"1.0\"\r\n")
-            << QStringList(casa).replaceInStrings("Casa", "Buzon 1") << QString() << 0;
-        QTest::newRow("unreadable settings") << QStringList{"--config"} << QByteArray("esto no es un registro\n") << QStringList() << "línea 1" << 3;
-        QTest::newRow("no settings") << QStringList{"--config"} << QByteArray() << QStringList() << "Pirel no está configurado todavía" << 3;
+        fila("old settings migrated and checked", {"--config"},
+             "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion]\r\n\"Host\"=\"127.0.0.1\"\r\n"
+             "\"usuario\"=\"ana\"\r\n\"Codigo\"=\"210A351329012F\"\r\n\"frecuencia\"=\"5\"\r\n\r\n"
+             "[HKEY_CURRENT_USER\\Software\\Ludaren\\Version]\r\n\"Numero\"=\"1.0\"\r\n",
+             QStringList(casa).replaceInStrings("Casa", "Buzon 1"), {}, 0);
+        fila("no settings", {"--config"}, {}, {}, "Pirel no está configurado todavía", 3);
     }
     void consola()
     {
@@ -459,53 +337,29 @@ private slots:
         QFETCH(QString, error);
         QTemporaryDir dir;
         const bool config = argumentos.value(0) == u"--config";
-        const QString registro = dir.filePath(QStringLiteral("Ludaren/registro.reg"));
-        if (config && !entrada.isEmpty()) {
-            QFile f((QDir().mkpath(dir.filePath(QStringLiteral("Ludaren"))), registro));
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(entrada) == entrada.size());
-        }
+        QFile f((QDir().mkpath(dir.filePath(QStringLiteral("Ludaren"))), dir.filePath(QStringLiteral("Ludaren/registro.reg"))));
+        if (config && !entrada.isEmpty())
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(entrada) == entrada.size() && f.flush());
         if (argumentos.contains(u"-") || config)
             argumentos = argumentos.mid(config) + QStringList{"--puerto", QString::number(dovecot_.puerto()), "--espera", "10"};
-        const Salida s = chequeo(argumentos, config ? QByteArray() : entrada, config ? dir.path() : QString());
+        QProcess p;
+        auto entorno = QProcessEnvironment::systemEnvironment();
+        entorno.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+        p.setProcessEnvironment(entorno);
+        p.start(QCoreApplication::applicationDirPath() + "/pirel-chequeo", argumentos);
+        p.write(config ? QByteArray() : entrada);
+        p.closeWriteChannel();
+        QVERIFY(p.waitForFinished(240000) && p.exitStatus() == QProcess::NormalExit);
+        const QString errores = QString::fromUtf8(p.readAllStandardError());
         QFETCH(QStringList, salida);
-        QCOMPARE(s.salida.split(u'\n', Qt::SkipEmptyParts).mid(0, qMax(salida.size(), 1)), salida);
-        QVERIFY2(error.isEmpty() ? s.errores.isEmpty() : error.endsWith(u'\n') ? s.errores.startsWith(error) : s.errores.contains(error), qPrintable(s.errores));
-        QTEST(s.estado, "estado");
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts).mid(0, qMax(salida.size(), 1)), salida);
+        const bool esperado = error.endsWith(u'\n') ? errores.startsWith(error) : errores.contains(error);
+        QVERIFY2(error.isEmpty() ? errores.isEmpty() : esperado, qPrintable(errores));
+        QTEST(p.exitCode(), "estado");
         QVERIFY2(!QFile::exists(dir.filePath(QStringLiteral("autostart"))), "the checker adds no log-on entry");
-        QFile f(registro);
-        if (config && s.estado == 0)
-            QVERIFY(f.open(QIODevice::ReadOnly) && f.readAll().contains("\"Numero\"=\"2.0\""));
-    }
-
-    // The console program keeps the headers in its cache file between runs; a damaged file
-    // costs only the TOPs it would have saved. What a server says reaches the terminal
-    // with its control characters made blanks.
-    void consolaRecuerdaYLimpia()
-    {
-        const QList<QByteArray> uidl{"UIDL"};
-        ServidorGuion servidor({sesion("a:Uno* b:Dos*", uidl), sesion("a:Uno b:Dos c:Tres*", uidl), sesion("a:Uno* b:Dos* c:Tres*", uidl),
-                                Guion().S(QByteArray("-ERR \x1b]0;x\x07y\0z\r\n", 16)).quit()});
-        const QString fichero = RecuerdoCabeceras::FicheroPorDefecto();
-        QVERIFY2(fichero.startsWith(qEnvironmentVariable("XDG_CACHE_HOME") + "/Ludaren/"), qPrintable(fichero));
-        QFile::remove(fichero);
-        const auto ejecuta = [&](const QByteArray& nombre = "Casa") {
-            const Salida s = chequeo({"--espera", "5", "--buzones", "-"}, nombre + "\t127.0.0.1\tpepe\tsecreta\tninguna\t" + QByteArray::number(servidor.puerto()));
-            return s.salida.split(u'\n', Qt::SkipEmptyParts) + s.errores.split(u'\n', Qt::SkipEmptyParts);
-        };
-        const QStringList tres{"Casa => Uno: Ana", "Casa => Dos: Ana", "Casa => Tres: Ana", "3 Mensajes"};
-        QCOMPARE(ejecuta(), (QStringList{"Casa => Uno: Ana", "Casa => Dos: Ana", "2 Mensajes"}));
-        QCOMPARE(ejecuta(), tres);
-        QFile f(fichero);
-        QVERIFY(f.open(QIODevice::ReadWrite));
-        const QByteArray escrito = f.readAll();
-        QVERIFY2(!escrito.contains("secreta") && f.permissions() == (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser), "no password, the owner's alone");
-        QVERIFY(f.seek(escrito.size() / 2) && f.write("#") == 1);
         f.close();
-        QCOMPARE(ejecuta(), tres);
-        QCOMPARE(ejecuta("Casa\x1b[2J"), (QStringList{"No Hay Mensajes", "Casa [2J: el servidor 127.0.0.1 no responde (-ERR  ]0;x y z)."}));
-        TRANSCRIPCION_LIMPIA(servidor);
-        RecuerdoCabeceras r;
-        QVERIFY2(r.carga(fichero), "the damaged file was written anew");
+        if (config && p.exitCode() == 0)
+            QVERIFY(f.open(QIODevice::ReadOnly) && f.readAll().contains("\"Numero\"=\"2.0\""));
     }
 };
 

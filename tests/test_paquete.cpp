@@ -1,6 +1,5 @@
 // The Debian package CPack makes from this build, as the README does: its files, dependencies, manual pages and programs.
 #include "chequeo_consola.h"
-#include "programas.h"
 #include "servidor_dovecot.h"
 
 #include <QProcess>
@@ -11,8 +10,11 @@
 // A program's exit code (-1 when it did not end by itself) and everything it printed.
 static std::pair<int, QString> Ejecuta(const QString& programa, const QStringList& argumentos, const QByteArray& entrada = {})
 {
-    const pirel::prueba::Salida s = pirel::prueba::ejecuta(programa, argumentos, entrada);
-    return {s.estado, s.salida + s.errores};
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels), p.start(programa, argumentos);
+    p.write(entrada), p.closeWriteChannel();
+    const bool hecho = p.waitForFinished(240000) && p.exitStatus() == QProcess::NormalExit;
+    return {hecho ? p.exitCode() : -1, QString::fromUtf8(p.readAll()) + (hecho ? "" : programa + ": " + p.errorString())};
 }
 
 class TestPaquete : public QObject {

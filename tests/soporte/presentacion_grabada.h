@@ -13,12 +13,8 @@ public:
     void termina() override { hechos << QStringLiteral("termina"); }
     void cajaError(const QString& texto) override { hechos << "error: " + texto; }
     void dialogo(const QString& texto) override { hechos << "dialogo: " + texto; }
-    void icono(Bandera b) override
-    {
-        ultimoIcono = b;
-        hechos << QStringLiteral("icono: ") + QList<const char*>{"bandera0", "bandera1", "Bandera2", "Bandera5"}[int(b)];
-    }
-    void consejo(const QString& texto) override { hechos << "consejo: " + (ultimoConsejo = texto); }
+    void icono(Bandera b) override { hechos << "icono: " + QStringList{"bandera0", "bandera1", "Bandera2", "Bandera5"}[int(ultimoIcono = b)]; }
+    void consejo(const QString& texto) override { hechos << "consejo: " + texto; }
     void muestraAviso(const QString& textoCuenta, const QStringList& cabeceras) override
     {
         hechos << "aviso: " + textoCuenta;
@@ -26,16 +22,10 @@ public:
     }
     void pitido() override { hechos << QStringLiteral("pitido"); }
     void reproduce(const QByteArray& fichero) override { hechos << "reproduce: " + QString::fromLatin1(fichero); }
-
     // Only the message boxes and dialogs, in order.
-    QStringList cajas() const
-    {
-        static const QRegularExpression kCaja(QStringLiteral("^(error|dialogo|caja): "));
-        return hechos.filter(kCaja);
-    }
+    QStringList cajas() const { return hechos.filter(QRegularExpression(QStringLiteral("^(error|dialogo|caja): "))); }
 
     QStringList hechos, lineasAviso;
-    QString ultimoConsejo;
     Bandera ultimoIcono = Bandera::bandera0;
 };
 

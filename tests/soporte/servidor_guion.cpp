@@ -4,7 +4,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -28,30 +27,6 @@ void duerme(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms))
 
 }
 
-Guion Guion::entrada(const QByteArray& usuario, const QByteArray& clave, const QByteArray& saludo)
-{
-    return Guion().S(saludo).C("USER " + usuario).S("+OK\r\n").C("PASS " + clave).S("+OK dentro\r\n");
-}
-
-Guion& Guion::top(int k, const QByteArray& asunto, const QByteArray& remitente, const QByteArray& despues)
-{
-    return C("TOP " + QByteArray::number(k) + " 1").S("+OK\r\nReturn-Path: <x@y>\r\nSubject: " + asunto + "\r\nFrom: "
-                                                      + remitente + "\r\nTo: pepe@ejemplo.org\r\n\r\nHola\r\n.\r\n" + despues);
-}
-
-Guion& Guion::capa(const QList<QByteArray>& nombres)
-{
-    return C("CAPA").S("+OK\r\n" + (nombres + QList<QByteArray>{".", ""}).join("\r\n"));
-}
-
-Guion& Guion::uidl(const QList<QByteArray>& ids)
-{
-    QByteArray r = "+OK\r\n";
-    for (qsizetype k = 0; k < ids.size(); ++k)
-        r += QByteArray::number(k + 1) + ' ' + ids[k] + "\r\n";
-    return C("UIDL").S(r + ".\r\n");
-}
-
 quint16 PuertoCerrado()
 {
     quint16 puerto = 0;
@@ -59,28 +34,7 @@ quint16 PuertoCerrado()
     return puerto;
 }
 
-ServidorGuion::ServidorGuion(QList<Guion> conexiones) : guiones_(std::move(conexiones))
-{
-    escucha_ = abreEscucha(&puerto_);
-    hilo_ = std::thread([this] { atiende(); });
-}
-
-ServidorGuion::~ServidorGuion()
-{
-    parar_ = true;
-    hilo_.join();
-    ::close(escucha_);
-}
-
-bool ServidorGuion::termina(int ms)
-{
-    for (QDeadlineTimer limite(ms); !hecho_ && !limite.hasExpired();)
-        duerme(5);
-    return hecho_;
-}
-
-void ServidorGuion::atiende()
-{
+ServidorGuion::ServidorGuion(QList<Guion> conexiones) : guiones_(std::move(conexiones)), escucha_(abreEscucha(&puerto_)), hilo_([this] {
     for (qsizetype n = 0; n < guiones_.size() && !parar_; ++n) {
         pollfd p{escucha_, POLLIN, 0};
         while (!parar_ && ::poll(&p, 1, 20) <= 0) {
@@ -95,6 +49,22 @@ void ServidorGuion::atiende()
     if (aceptadas_ < guiones_.size())
         anota(fallos_, QStringLiteral("%1 conexiones de %2").arg(aceptadas_.load()).arg(guiones_.size()));
     hecho_ = true;
+})
+{
+}
+
+ServidorGuion::~ServidorGuion()
+{
+    parar_ = true;
+    hilo_.join();
+    ::close(escucha_);
+}
+
+bool ServidorGuion::termina(int ms)
+{
+    for (QDeadlineTimer limite(ms); !hecho_ && !limite.hasExpired();)
+        duerme(5);
+    return hecho_;
 }
 
 // False once the client is gone, has read nothing for 10 s, or the server stops.
@@ -141,7 +111,6 @@ void ServidorGuion::sigue(int fd, int numero, const Guion& guion)
     };
     const auto falla = [&](const QString& texto) { anota(fallos_, quien + texto); };
     qint64 enCadena = 0;
-    QString esperada;
     for (const Guion::Paso& paso : guion.pasos) {
         QDeadlineTimer limite(10000);
         switch (paso.tipo) {
@@ -164,20 +133,13 @@ void ServidorGuion::sigue(int fd, int numero, const Guion& guion)
                 falla(QStringLiteral("esperaba %1 órdenes seguidas, llegaron %2").arg(paso.n).arg(pendiente_.count('\n')));
             enCadena = paso.n;
             break;
-        case Guion::Paso::Cita:
-            while (paso.otro->recibidas().size() < paso.n && !limite.hasExpired() && !parar_)
-                duerme(5);
-            if (paso.otro->recibidas().size() < paso.n)
-                falla(QStringLiteral("el otro servidor no recibió %1 líneas").arg(paso.n));
-            break;
         case Guion::Paso::Espera:
-            esperada = QString::fromLatin1(paso.datos);
             if (!lee() || (linea == "CAPA\r\n" && paso.datos != "CAPA" && !(envia(fd, "-ERR no\r\n") && lee())))
-                return falla(QStringLiteral("esperaba \"%1\" y no llegó").arg(esperada));
+                return falla(QStringLiteral("esperaba \"%1\" y no llegó").arg(QLatin1String(paso.datos)));
             if (--enCadena < 0 && pendiente_.contains('\n'))
-                falla(QStringLiteral("\"%1\" llegó con otras órdenes detrás").arg(esperada));
+                falla(QStringLiteral("\"%1\" llegó con otras órdenes detrás").arg(QLatin1String(paso.datos)));
             if (linea != paso.datos + "\r\n")
-                falla(QStringLiteral("esperaba \"%1\", llegó \"%2\"").arg(esperada, QString::fromLatin1(linea.toPercentEncoding(" "))));
+                falla(QString("esperaba \"%1\", llegó \"%2\"").arg(QLatin1String(paso.datos), QLatin1String(linea.toPercentEncoding(" "))));
             break;
         }
     }

@@ -12,17 +12,15 @@
 
 namespace pirel::prueba {
 
-class ServidorGuion;
-
 class Guion {
 public:
     struct Paso {
-        enum Tipo { Envia, Espera, Pausa, Cierra, Escucha, SinFin, Junta, Cita } tipo;
+        enum Tipo { Envia, Espera, Pausa, Cierra, Escucha, SinFin, Junta } tipo;
         QByteArray datos;
         qint64 n = 0;
-        const ServidorGuion* otro = nullptr;
     };
     QList<Paso> pasos;
+    Guion& agrega(Paso p) { return pasos.append(std::move(p)), *this; }
 
     Guion& S(const QByteArray& datos) { return agrega({Paso::Envia, datos}); }
     // The next line the client must send, without its CR LF, and with no other behind it
@@ -33,26 +31,32 @@ public:
     // Records, unjudged, what the client sends till it hangs up, after hanging up itself for cierra().
     Guion& cierra() { return agrega({Paso::Cierra, {}}); }
     Guion& escucha() { return agrega({Paso::Escucha, {}}); }
-    Guion& repite(const QByteArray& trozo, qint64 veces) { return S(trozo.repeated(veces)); }
     // `trozo` until the client hangs up or has read nothing for 10 s.
     Guion& sinFin(const QByteArray& trozo) { return agrega({Paso::SinFin, trozo}); }
     // Answers nothing until `lineas` commands have come in a row, and fails if more have.
     Guion& junta(int lineas) { return lineas ? agrega({Paso::Junta, {}, lineas}) : *this; }
-    // Goes on once `otro` has received `lineas` lines, at most 10 s later.
-    Guion& cita(const ServidorGuion& otro, int lineas) { return agrega({Paso::Cita, {}, lineas, &otro}); }
-
     // Greeting, USER and PASS accepted.
-    static Guion entrada(const QByteArray& usuario = "pepe", const QByteArray& clave = "secreta",
-                         const QByteArray& saludo = "+OK POP3 listo\r\n");
+    static Guion entrada(const QByteArray& usuario = "pepe", const QByteArray& clave = "secreta")
+    {
+        return Guion().S("+OK POP3 listo\r\n").C("USER " + usuario).S("+OK\r\n").C("PASS " + clave).S("+OK dentro\r\n");
+    }
     Guion& stat(int cuenta) { return C("STAT").S("+OK " + QByteArray::number(cuenta) + " 4096\r\n"); }
     // `despues` follows the answer in the same send.
-    Guion& top(int k, const QByteArray& asunto, const QByteArray& remitente, const QByteArray& despues = {});
+    Guion& top(int k, const QByteArray& asunto, const QByteArray& remitente, const QByteArray& despues = {})
+    {
+        return C("TOP " + QByteArray::number(k) + " 1").S("+OK\r\nReturn-Path: <x@y>\r\nSubject: " + asunto + "\r\nFrom: " + remitente
+                                                          + "\r\nTo: pepe@ejemplo.org\r\n\r\nHola\r\n.\r\n" + despues);
+    }
     Guion& quit() { return C("QUIT").S("+OK adios\r\n"); }
-    Guion& capa(const QList<QByteArray>& nombres);
-    Guion& uidl(const QList<QByteArray>& ids); // for messages 1, 2...
-
-private:
-    Guion& agrega(Paso p) { return pasos.append(std::move(p)), *this; }
+    Guion& capa(const QList<QByteArray>& nombres) { return C("CAPA").S("+OK\r\n" + (nombres + QList<QByteArray>{".", ""}).join("\r\n")); }
+    // For messages 1, 2...
+    Guion& uidl(const QList<QByteArray>& ids)
+    {
+        QByteArray r = "+OK\r\n";
+        for (qsizetype k = 0; k < ids.size(); ++k)
+            r += QByteArray::number(k + 1) + ' ' + ids[k] + "\r\n";
+        return C("UIDL").S(r + ".\r\n");
+    }
 };
 
 class ServidorGuion {
@@ -72,15 +76,14 @@ public:
     int conexiones() const { return aceptadas_; }
 
 private:
-    void atiende();
     void sigue(int fd, int numero, const Guion& guion);
     bool recibe(int fd);
     bool envia(int fd, const QByteArray& datos);
     void anota(QStringList& lista, const QString& texto) { std::lock_guard l(mutex_); lista << texto; }
 
     QList<Guion> guiones_;
-    int escucha_ = -1;
     quint16 puerto_ = 0;
+    int escucha_;
     std::atomic<bool> parar_{false}, hecho_{false};
     std::atomic<int> aceptadas_{0};
     mutable std::mutex mutex_;
