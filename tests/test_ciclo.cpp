@@ -309,7 +309,9 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::addColumn<int>("estado");
         const auto fila = [](const char* n, const QStringList& argumentos, const QByteArray& entrada, const QStringList& salida,
-                             const QString& error, int estado) { QTest::newRow(n) << argumentos << entrada << salida << error << estado; };
+                             const QString& error, int estado) {
+            QTest::newRow(n) << argumentos << entrada << salida << error << estado;
+        };
         const QStringList casa{"Casa => Reunión del lunes: Ana Pérez", "Casa => Factura: Sin Remitente", "2 Mensajes"};
         const QString uso = QStringLiteral("Uso: pirel-chequeo [--buzones FICHERO] [--puerto N] [--espera SEGUNDOS] | --help | --version");
         const QStringList lista{"--buzones", "-"}, nada{"No Hay Mensajes"};
@@ -337,7 +339,8 @@ private slots:
         QFETCH(QString, error);
         QTemporaryDir dir;
         const bool config = argumentos.value(0) == u"--config";
-        QFile f((QDir().mkpath(dir.filePath(QStringLiteral("Ludaren"))), dir.filePath(QStringLiteral("Ludaren/registro.reg"))));
+        QDir().mkpath(dir.filePath(QStringLiteral("Ludaren")));
+        QFile f(dir.filePath(QStringLiteral("Ludaren/registro.reg")));
         if (config && !entrada.isEmpty())
             QVERIFY(f.open(QIODevice::WriteOnly) && f.write(entrada) == entrada.size() && f.flush());
         if (argumentos.contains(u"-") || config)

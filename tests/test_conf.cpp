@@ -27,7 +27,8 @@ const QByteArray kTres = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_
 
 QStringList nombres(const TBuzon& tabla) {
     QStringList r;
-    for (int i = 1; i <= tabla.numBuzones(); ++i) r << QString::fromLatin1(tabla.nombre(i) + '@' + tabla.host(i));
+    for (int i = 1; i <= tabla.numBuzones(); ++i)
+        r << QString::fromLatin1(tabla.nombre(i) + '@' + tabla.host(i));
     return r;
 }
 
@@ -45,40 +46,57 @@ class TestConf : public QObject {
     // The program started on this store (again on the last one when `nuevo` is false), every
     // mailbox refused, and its dialog opened in front.
     void abre(const QByteArray& registro = kTres, bool nuevo = true) {
-        if (nuevo) e_ = std::make_unique<Escritorio>(registro);
+        if (nuevo)
+            e_ = std::make_unique<Escritorio>(registro);
         QVERIFY(e_->crea());
-        p().chequeo->puerto = QByteArray::number(PuertoCerrado()), p().FormShow(), p().ayuda.hide(), p().ConfiguracionClick();
+        p().chequeo->puerto = QByteArray::number(PuertoCerrado());
+        p().FormShow();
+        p().ayuda.hide();
+        p().ConfiguracionClick();
         QVERIFY((conf_ = p().configuracion()) && conf_->isVisible());
         conf_->advierte = [this](const QString& t) { vistas_ << "advierte: " + t; };
         conf_->informa = [this](const QString& t) { vistas_ << "informa: " + t; };
         conf_->pregunta = [this](const QString& t) { vistas_ << "pregunta: " + t; return confia_; };
-        vistas_.clear(), conf_->esperaComprobacion = 10, QApplication::setActiveWindow(conf_);
+        vistas_.clear();
+        conf_->esperaComprobacion = 10;
+        QApplication::setActiveWindow(conf_);
         QVERIFY(QTest::qWaitForWindowActive(conf_));
     }
     // Keys where the focus is: "Alt+N", "Shift+Tab"...; 'text typed; @n: the n-th place in the tab order takes the focus.
     void teclas(const QString& guion) {
         for (const QString& t : guion.split(u' ', Qt::SkipEmptyParts)) {
-            if (t.startsWith(u'\'')) QTest::keyClicks(QApplication::focusWidget(), t.mid(1));
-            else if (t.startsWith(u'@')) orden().at(t.mid(1).toInt())->setFocus();
-            else QTest::keyClick(QApplication::focusWidget(), QKeySequence(t)[0].key(), QKeySequence(t)[0].keyboardModifiers());
-            if (t == u"Alt+N") QTRY_VERIFY(conf_->anadiendo()); // a mnemonic clicks its button a moment later
+            if (t.startsWith(u'\''))
+                QTest::keyClicks(QApplication::focusWidget(), t.mid(1));
+            else if (t.startsWith(u'@'))
+                orden().at(t.mid(1).toInt())->setFocus();
+            else
+                QTest::keyClick(QApplication::focusWidget(), QKeySequence(t)[0].key(), QKeySequence(t)[0].keyboardModifiers());
+            if (t == u"Alt+N")
+                QTRY_VERIFY(conf_->anadiendo()); // a mnemonic clicks its button a moment later
         }
     }
     QList<QWidget*> orden() const {
-        return {conf_->dBuzon, conf_->dHost, conf_->dusuario, conf_->dclave, conf_->cCheck, conf_->dSeguridad, conf_->dPuerto, conf_->comprobar,
-                conf_->nuevo, conf_->eliminar, conf_->AnimaSobre, conf_->CheckBox1, conf_->dfrecuencia, conf_->CheckBox3, conf_->gcorreo,
-                conf_->BitBtn3, conf_->ReWav, conf_->CheckBox2, conf_->Edit1, conf_->BitBtn4, conf_->BitBtn1, conf_->BitBtn2};
+        return {conf_->dBuzon, conf_->dHost, conf_->dusuario, conf_->dclave, conf_->cCheck, conf_->dSeguridad, conf_->dPuerto,
+                conf_->comprobar, conf_->nuevo, conf_->eliminar, conf_->AnimaSobre, conf_->CheckBox1, conf_->dfrecuencia,
+                conf_->CheckBox3, conf_->gcorreo, conf_->BitBtn3, conf_->ReWav, conf_->CheckBox2, conf_->Edit1, conf_->BitBtn4,
+                conf_->BitBtn1, conf_->BitBtn2};
     }
     void escribe(const QString& nombre, const QString& host, const QString& clave = {}, const QString& modo = "Ninguna") {
-        conf_->nuevo->click(), conf_->dBuzon->setEditText(nombre), conf_->dHost->setText(host), conf_->dusuario->setText(QStringLiteral("ana"));
-        conf_->dclave->setText(clave), conf_->dSeguridad->setCurrentText(modo), conf_->dPuerto->setValue(110);
+        conf_->nuevo->click();
+        conf_->dBuzon->setEditText(nombre);
+        conf_->dHost->setText(host);
+        conf_->dusuario->setText(QStringLiteral("ana"));
+        conf_->dclave->setText(clave);
+        conf_->dSeguridad->setCurrentText(modo);
+        conf_->dPuerto->setValue(110);
     }
 
 private slots:
     void initTestCase() {
         QVERIFY(certificados_.hechos());
         // The test authority alone is trusted.
-        qputenv("SSL_CERT_FILE", QFile::encodeName(certificados_.autoridad())), qputenv("SSL_CERT_DIR", QFile::encodeName(certificados_.carpeta()));
+        qputenv("SSL_CERT_FILE", QFile::encodeName(certificados_.autoridad()));
+        qputenv("SSL_CERT_DIR", QFile::encodeName(certificados_.carpeta()));
         for (Tipo t : {Tipo::Autofirmado, Tipo::Valido}) {
             dovecot_[t] = std::make_unique<ServidorDovecot>();
             dovecot_[t]->agregaUsuario("ana", "secreta", {{"Uno", "Ana <ana@ejemplo.org>"}, {"Dos", "Luis <luis@ejemplo.org>"}});
@@ -90,36 +108,48 @@ private slots:
     // First start: saved only once the table holds a mailbox; then the timer, the log-on entry and a check.
     void aceptar() {
         abre({});
-        QVERIFY(conf_->titulo->text() == u"Ludaren Electrónico versión 2.0" && conf_->size().expandedTo(conf_->layout()->totalMinimumSize()) == conf_->size());
+        QVERIFY(conf_->titulo->text() == u"Ludaren Electrónico versión 2.0"
+                && conf_->size().expandedTo(conf_->layout()->totalMinimumSize()) == conf_->size());
         ServidorGuion servidor({Guion::entrada("ana", "clave").stat(1).top(1, "Hola", "Eva").quit()});
         p().chequeo->puerto = QByteArray::number(servidor.puerto());
-        escribe(QStringLiteral("Casa"), QStringLiteral("127.0.0.1"), QStringLiteral("clave")), conf_->BitBtn1->click();
-        QVERIFY2(conf_ && conf_->isVisible() && !e_->guardado().contains("Buzones") && !p().Timer1.isActive(), "an empty table is not saved");
-        conf_->nuevo->click(), conf_->BitBtn1->click();
+        escribe(QStringLiteral("Casa"), QStringLiteral("127.0.0.1"), QStringLiteral("clave"));
+        conf_->BitBtn1->click();
+        QVERIFY2(conf_ && conf_->isVisible() && !e_->guardado().contains("Buzones") && !p().Timer1.isActive(),
+                 "an empty table is not saved");
+        conf_->nuevo->click();
+        conf_->BitBtn1->click();
         QVERIFY(servidor.termina() && servidor.fallos().isEmpty());
         QTRY_VERIFY(!conf_);
         for (const char* linea : {"\"Buzon1\"=\"Casa\"", "\"nBuzon\"=\"1\"", "\"Numero\"=\"2.0\"", "\"frecuencia\"=\"5\""})
             QVERIFY2(e_->guardado().contains(linea), linea);
-        QVERIFY(e_->enArranque() && p().Timer1.interval() == 5 * 60000 && p().Timer1.isActive() && p().TrayIcon1.ToolTip() == u"1 Mensajes");
+        QVERIFY(e_->enArranque() && p().Timer1.interval() == 5 * 60000 && p().Timer1.isActive()
+                && p().TrayIcon1.ToolTip() == u"1 Mensajes");
     }
     // Options set by keys and shown again by the next start; the tray is reset from the
     // connection error before the check that follows.
     void opciones_data() {
-        QTest::addColumn<QString>("teclas"); QTest::addColumn<int>("minutos");
+        QTest::addColumn<QString>("teclas");
+        QTest::addColumn<int>("minutos");
         QTest::newRow("the bell, no animation, no mail program, at log-on") << "@12 Ctrl+A '7 @17 Space @10 Space @13 Space @11 Space" << 7;
         QTest::newRow("a wave file, another program") << "@12 Ctrl+A '720 @18 Ctrl+A '" + DirectorioDatos() + "/spirel.wav @14 Ctrl+A 'mutt" << 720;
         QTest::newRow("silent") << "@12 Ctrl+A '1 @16 Space" << 1;
     }
     void opciones() {
-        QFETCH(QString, teclas); QFETCH(int, minutos);
+        QFETCH(QString, teclas);
+        QFETCH(int, minutos);
         abre();
         QCOMPARE(p().TrayIcon1.ToolTip(), QStringLiteral("Error en Conexion"));
         this->teclas(teclas);
-        QVERIFY2(conf_->Edit1->isEnabled() == conf_->ReWav->isChecked() && conf_->gcorreo->isEnabled() == conf_->CheckBox3->isChecked(), "a field only for its choice");
-        const auto controles = [this] { return QVariantList{conf_->dfrecuencia->value(), conf_->Edit1->text(), conf_->gcorreo->text(),
-            conf_->CheckBox2->isChecked(), conf_->ReWav->isChecked(), conf_->AnimaSobre->isChecked(), conf_->CheckBox1->isChecked()}; };
+        QVERIFY2(conf_->Edit1->isEnabled() == conf_->ReWav->isChecked() && conf_->gcorreo->isEnabled() == conf_->CheckBox3->isChecked(),
+                 "a field only for its choice");
+        const auto controles = [this] {
+            return QVariantList{conf_->dfrecuencia->value(), conf_->Edit1->text(), conf_->gcorreo->text(),
+                                conf_->CheckBox2->isChecked(), conf_->ReWav->isChecked(), conf_->AnimaSobre->isChecked(),
+                                conf_->CheckBox1->isChecked()};
+        };
         const QVariantList elegido = controles();
-        e_->area->envios.clear(), conf_->BitBtn1->click();
+        e_->area->envios.clear();
+        conf_->BitBtn1->click();
         QTRY_VERIFY(!conf_);
         QCOMPARE(e_->area->envios.mid(0, 2), (QStringList{"modifica:Error en Conexion", "modifica:No Hay Mensajes"}));
         QVERIFY(p().Timer1.interval() == minutos * 60000 && e_->enArranque() == elegido.last().toBool());
@@ -131,8 +161,11 @@ private slots:
     // the fields keeps a complete mailbox; deleting shows a neighbour with its own flag.
     void teclado_data() {
         // The saved table, or the working copy while open; the mailbox shown while open (none: closed).
-        QTest::addColumn<QString>("teclas"); QTest::addColumn<QStringList>("tabla"); QTest::addColumn<QString>("muestra");
-        const QStringList tres{"Gmail trabajo@127.0.0.2", "Casa@localhost", "Club@127.0.0.4"}, cambiado{"Gmail trabajo@127.0.0.8", tres[1], tres[2]};
+        QTest::addColumn<QString>("teclas");
+        QTest::addColumn<QStringList>("tabla");
+        QTest::addColumn<QString>("muestra");
+        const QStringList tres{"Gmail trabajo@127.0.0.2", "Casa@localhost", "Club@127.0.0.4"};
+        const QStringList cambiado{"Gmail trabajo@127.0.0.8", tres[1], tres[2]};
         const QString anade = QStringLiteral("Alt+N '%1 Tab '127.0.0.9 Tab 'eva Shift+Tab Shift+Tab ");
         QTest::newRow("adding a name's start, then Enter in the name") << anade.arg("Gmail") + "Return" << tres + QStringList{"Gmail@127.0.0.9"} << "";
         QTest::newRow("adding a name there, then Enter") << anade.arg("Casa") + "Return" << tres + QStringList{"Casa@127.0.0.9"} << "";
@@ -147,8 +180,11 @@ private slots:
         QTest::newRow("all: empty fields") << "@9 Return Return Return" << QStringList() << "@";
     }
     void teclado() {
-        QFETCH(QString, teclas); QFETCH(QStringList, tabla); QFETCH(QString, muestra);
-        abre(), this->teclas(teclas);
+        QFETCH(QString, teclas);
+        QFETCH(QStringList, tabla);
+        QFETCH(QString, muestra);
+        abre();
+        this->teclas(teclas);
         if (muestra.isEmpty()) {
             QTRY_VERIFY(!conf_);
             QVERIFY2(p().Timer1.isActive() && !p().ventanasAbiertas, "closing enables the timer again");
@@ -162,8 +198,12 @@ private slots:
     // Every control in reading order, the connection after the fields the fingers know.
     void tabulador() {
         QList<QWidget*> visto;
-        abre(), conf_->dBuzon->setFocus();
-        for (int i = 1; i < orden().size(); ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab), visto << QApplication::focusWidget();
+        abre();
+        conf_->dBuzon->setFocus();
+        for (int i = 1; i < orden().size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visto << QApplication::focusWidget();
+        }
         QCOMPARE(visto, orden().mid(1));
     }
     // An unreadable interval shows as 1; a mailbox already there is chosen, not added; the
@@ -171,9 +211,13 @@ private slots:
     void limites() {
         abre(QByteArray(kTres).replace("\"9\"", "\"cinco\""));
         QVERIFY(conf_->dfrecuencia->value() == 1 && conf_->CheckBox2->isChecked() && !conf_->ReWav->isChecked());
-        escribe(QStringLiteral("Otra"), QStringLiteral("localhost")), conf_->nuevo->click();
+        escribe(QStringLiteral("Otra"), QStringLiteral("localhost"));
+        conf_->nuevo->click();
         QCOMPARE(conf_->dBuzon->currentText(), QStringLiteral("Casa"));
-        for (int i = 4; i <= 20; ++i) escribe(QStringLiteral("B%1").arg(i), QStringLiteral("10.0.0.%1").arg(i)), conf_->nuevo->click();
+        for (int i = 4; i <= 20; ++i) {
+            escribe(QStringLiteral("B%1").arg(i), QStringLiteral("10.0.0.%1").arg(i));
+            conf_->nuevo->click();
+        }
         QVERIFY(conf_->buzonesEdicion.numBuzones() == 20 && !conf_->nuevo->isEnabled());
         conf_->eliminar->click();
         QVERIFY(conf_->nuevo->isEnabled());
@@ -182,7 +226,10 @@ private slots:
     // said, never stored as a '?'; a program is a quoted command, and never this one.
     void campos_data() {
         QTest::addColumn<int>("campo"); // the name, server, user, password, mail program, wave file
-        QTest::addColumn<QString>("como"); QTest::addColumn<QString>("escrito"); QTest::addColumn<QString>("queda"); QTest::addColumn<QString>("aviso");
+        QTest::addColumn<QString>("como");
+        QTest::addColumn<QString>("escrito");
+        QTest::addColumn<QString>("queda");
+        QTest::addColumn<QString>("aviso");
         const QString cabe = QStringLiteral(": solo caben las letras, cifras y signos de Europa occidental (Windows-1252).");
         const QString ruta = QStringLiteral(": caben 255 caracteres, solo letras, cifras y signos de Europa occidental (Windows-1252).");
         const QString propio = QStringLiteral("Pirel no es un programa gestor de correo... todavia. :)");
@@ -197,16 +244,27 @@ private slots:
         QTest::newRow("a sound too long") << 5 << "elige" << "/tmp/" + QString(260, u'x') << "spirel.wav" << "No se puede guardar la ruta de ese fichero" + ruta;
     }
     void campos() {
-        QFETCH(int, campo); QFETCH(QString, como); QFETCH(QString, escrito); QFETCH(QString, queda); QFETCH(QString, aviso);
-        abre(), conf_->Edit1->setText(QStringLiteral("spirel.wav"));
-        if (campo < 4) conf_->nuevo->click();
-        QLineEdit* const e = QList<QLineEdit*>{conf_->dBuzon->lineEdit(), conf_->dHost, conf_->dusuario, conf_->dclave, conf_->gcorreo, conf_->Edit1}[campo];
-        e->setFocus(), QApplication::clipboard()->setText(escrito);
+        QFETCH(int, campo);
+        QFETCH(QString, como);
+        QFETCH(QString, escrito);
+        QFETCH(QString, queda);
+        QFETCH(QString, aviso);
+        abre();
+        conf_->Edit1->setText(QStringLiteral("spirel.wav"));
+        if (campo < 4)
+            conf_->nuevo->click();
+        QLineEdit* const e = QList<QLineEdit*>{conf_->dBuzon->lineEdit(), conf_->dHost, conf_->dusuario, conf_->dclave, conf_->gcorreo,
+                                               conf_->Edit1}[campo];
+        e->setFocus();
+        QApplication::clipboard()->setText(escrito);
         conf_->eligeFichero = [&](const QString&, const QString&, const QString&) { return escrito; };
-        if (como == u"elige") (campo == 5 ? conf_->BitBtn4 : conf_->BitBtn3)->click();
-        else if (como == u"pega") QTest::keyClick(e, Qt::Key_V, Qt::ControlModifier);
+        if (como == u"elige")
+            (campo == 5 ? conf_->BitBtn4 : conf_->BitBtn3)->click();
+        else if (como == u"pega")
+            QTest::keyClick(e, Qt::Key_V, Qt::ControlModifier);
         for (qsizetype i = 0, largo = 1; como == u"teclas" && i < escrito.size(); i += largo) {
-            QKeyEvent tecla(QEvent::KeyPress, 0, Qt::NoModifier, escrito.mid(i, largo = escrito.at(i).isHighSurrogate() ? 2 : 1)); // as keyboards send them
+            // as keyboards send them
+            QKeyEvent tecla(QEvent::KeyPress, 0, Qt::NoModifier, escrito.mid(i, largo = escrito.at(i).isHighSurrogate() ? 2 : 1));
             QApplication::sendEvent(e, &tecla);
         }
         QCoreApplication::processEvents();
@@ -215,7 +273,8 @@ private slots:
     }
     // The port follows the mode unless the user chose one; the pin stays with its server.
     void modoYPuerto_data() {
-        QTest::addColumn<QString>("teclas"); QTest::addColumn<QString>("aceptado");
+        QTest::addColumn<QString>("teclas");
+        QTest::addColumn<QString>("aceptado");
         const QString nuevo = QStringLiteral("Alt+N 'Nuevo Tab '127.0.0.9 Tab 'eva ");
         QTest::newRow("STARTTLS takes 110") << nuevo + "@5 Home Down" << "STLS:110";
         QTest::newRow("Ninguna takes 110 and warns") << nuevo + "@5 End" << "Ninguna:110:aviso";
@@ -227,8 +286,10 @@ private slots:
         QTest::newRow("a new mailbox after a pinned one: SSL/TLS, no pin") << "@0 Down " + nuevo << "SSL:995";
     }
     void modoYPuerto() {
-        QFETCH(QString, teclas); QFETCH(QString, aceptado);
-        abre(), this->teclas(teclas);
+        QFETCH(QString, teclas);
+        QFETCH(QString, aceptado);
+        abre();
+        this->teclas(teclas);
         const int pos = conf_->anadiendo() ? 4 : conf_->dBuzon->currentIndex() + 1;
         const bool aviso = !conf_->avisoSinCifrar->isHidden();
         conf_->BitBtn1->click();
@@ -240,23 +301,38 @@ private slots:
     // "Comprobar" against Dovecot: a certificate is offered only when its authority is its
     // one fault, trusted only on a yes, and a pinned one refuses any other without asking.
     void comprobar_data() {
-        QTest::addColumn<int>("certificado"); QTest::addColumn<QString>("modo"); QTest::addColumn<QString>("clave"); QTest::addColumn<bool>("confia");
+        QTest::addColumn<int>("certificado");
+        QTest::addColumn<QString>("modo");
+        QTest::addColumn<QString>("clave");
+        QTest::addColumn<bool>("confia");
         QTest::addColumn<QStringList>("vistas"); // how each box begins
         const QString pregunta = QStringLiteral("pregunta: Casa: no hay conexión segura con localhost: el certificado es autofirmado");
-        QTest::newRow("self-signed, trusted: pinned, then counted") << +Tipo::Autofirmado << "SSL/TLS" << "secreta" << true << QStringList{pregunta, "informa: 2 mensajes"};
+        QTest::newRow("self-signed, trusted: pinned, then counted") << +Tipo::Autofirmado << "SSL/TLS" << "secreta" << true
+                                                                    << QStringList{pregunta, "informa: 2 mensajes"};
         QTest::newRow("self-signed over STARTTLS, not trusted") << +Tipo::Autofirmado << "STARTTLS" << "secreta" << false << QStringList{pregunta};
         QTest::newRow("valid over STARTTLS, a wrong password") << +Tipo::Valido << "STARTTLS" << "mala" << true << QStringList{"advierte: Casa: Clave incorrecta "};
         QTest::newRow("pinned, another certificate: no question") << +Tipo::Valido << "STARTTLS" << "" << true
             << QStringList{"advierte: Casa: no hay conexión segura con localhost: el certificado no es el que se aceptó para este buzón."};
     }
     void comprobar() {
-        QFETCH(int, certificado); QFETCH(QString, modo); QFETCH(QString, clave); QFETCH(bool, confia); QFETCH(QStringList, vistas);
+        QFETCH(int, certificado);
+        QFETCH(QString, modo);
+        QFETCH(QString, clave);
+        QFETCH(bool, confia);
+        QFETCH(QStringList, vistas);
         const ServidorDovecot& s = *dovecot_[certificado];
         const bool fijado = QByteArray(QTest::currentDataTag()).startsWith("pinned");
-        abre(), confia_ = confia, fijado ? teclas("@0 Down") : escribe(QStringLiteral("Casa"), QStringLiteral("localhost"), clave, modo);
-        conf_->dPuerto->setValue(modo == u"SSL/TLS" ? s.puertoTLS() : s.puerto()), conf_->comprobar->click();
+        abre();
+        confia_ = confia;
+        if (fijado)
+            teclas("@0 Down");
+        else
+            escribe(QStringLiteral("Casa"), QStringLiteral("localhost"), clave, modo);
+        conf_->dPuerto->setValue(modo == u"SSL/TLS" ? s.puertoTLS() : s.puerto());
+        conf_->comprobar->click();
         QCOMPARE(vistas_.size(), vistas.size());
-        for (qsizetype i = 0; i < vistas.size(); ++i) QVERIFY2(vistas_[i].startsWith(vistas[i]), qPrintable(vistas_[i]));
+        for (qsizetype i = 0; i < vistas.size(); ++i)
+            QVERIFY2(vistas_[i].startsWith(vistas[i]), qPrintable(vistas_[i]));
         const QByteArray huella = certificados_.huella(Tipo::Autofirmado);
         const bool pregunta = vistas.first().startsWith(u"pregunta");
         QVERIFY(!pregunta || vistas_.first().remove(u':').remove(u'\n').contains(QString::fromLatin1(huella)));

@@ -236,7 +236,8 @@ private slots:
         QCOMPARE(sin.carga(p, "libNoEsta.so"), BibliotecaAPOP::Resultado::SinBiblioteca);
         // Any library without the entry will do; the C library is always there.
         QVERIFY(vacia.carga(p, "libc.so.6") == BibliotecaAPOP::Resultado::SinFuncion && !vacia.funcionMDString());
-        QCOMPARE(p.hechos, (QStringList{"dialogo: No se encuentra libreria APOP.DLL", "dialogo: Funcion no enlazada. Esta la DLL cargada?"}));
+        QCOMPARE(p.hechos,
+                 (QStringList{"dialogo: No se encuentra libreria APOP.DLL", "dialogo: Funcion no enlazada. Esta la DLL cargada?"}));
     }
 };
 

@@ -11,8 +11,10 @@
 static std::pair<int, QString> Ejecuta(const QString& programa, const QStringList& argumentos, const QByteArray& entrada = {})
 {
     QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels), p.start(programa, argumentos);
-    p.write(entrada), p.closeWriteChannel();
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(programa, argumentos);
+    p.write(entrada);
+    p.closeWriteChannel();
     const bool hecho = p.waitForFinished(240000) && p.exitStatus() == QProcess::NormalExit;
     return {hecho ? p.exitCode() : -1, QString::fromUtf8(p.readAll()) + (hecho ? "" : programa + ": " + p.errorString())};
 }
@@ -109,7 +111,8 @@ private slots:
         const QString entrada = configuracion.filePath("autostart/ludaren-electronico.desktop");
         // Read again and again: the first look may come while it is written.
         QTRY_VERIFY2_WITH_TIMEOUT(Ejecuta("cat", {entrada}).second.contains(exec), qPrintable(exec), 30000);
-        pirel.kill(), pirel.waitForFinished();
+        pirel.kill();
+        pirel.waitForFinished();
     }
 };
 

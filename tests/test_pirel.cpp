@@ -21,8 +21,10 @@ namespace {
 
 QByteArray configurado(const QByteArray& opciones) {
     return "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion]\n" + opciones
-        + "\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion\\Buzones]\n\"Buzon1\"=\"Casa\"\n\"Host1\"=\"127.0.0.1\"\n\"usuario1\"=\"pepe\"\n"
-          "\"Codigo1\"=\"" + CodificaClave("secreta") + "\"\n\"Chequear1\"=\"Si\"\n\"nBuzon\"=\"1\"\n\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Version]\n\"Numero\"=\"2.0\"\n";
+        + "\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion\\Buzones]\n\"Buzon1\"=\"Casa\"\n\"Host1\"=\"127.0.0.1\"\n"
+          "\"usuario1\"=\"pepe\"\n\"Codigo1\"=\""
+        + CodificaClave("secreta")
+        + "\"\n\"Chequear1\"=\"Si\"\n\"nBuzon\"=\"1\"\n\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Version]\n\"Numero\"=\"2.0\"\n";
 }
 // Markup in a header is shown as it came.
 QStringList lineasDe(int cuantas) {
@@ -36,7 +38,12 @@ QTemporaryFile gPantallas;
 [[maybe_unused]] const bool kPantallas = gPantallas.open() && gPantallas.write(R"({"screens": [{"name": "1 principal", "x": 1280, "y": 96,
     "width": 1024, "height": 768}, {"name": "2 otra", "x": 0, "y": 0, "width": 1280, "height": 1024}]})") && gPantallas.flush()
     && qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(gPantallas.fileName()));
-QRect centrado(QSize tamano) { QRect r({}, tamano); r.moveCenter(QGuiApplication::primaryScreen()->geometry().center()); return r; }
+QRect centrado(QSize tamano)
+{
+    QRect r({}, tamano);
+    r.moveCenter(QGuiApplication::primaryScreen()->geometry().center());
+    return r;
+}
 
 }
 
@@ -48,50 +55,76 @@ class TestPirel : public QObject {
     // The main form on this store, created; with `cuantas` new messages in one mailbox when no store is given.
     TPirel& forma(const QByteArray& registro = {}, int cuantas = -1, const QString& datos = {}) {
         e_ = std::make_unique<Escritorio>(registro);
-        if (e_->crea(datos) && cuantas >= 0) e_->pirel->buzones->agregar("Casa", "127.0.0.1", "pepe", "c", true), pon(*e_->pirel, cuantas);
+        if (e_->crea(datos) && cuantas >= 0) {
+            e_->pirel->buzones->agregar("Casa", "127.0.0.1", "pepe", "c", true);
+            pon(*e_->pirel, cuantas);
+        }
         return *e_->pirel;
     }
     static void pon(TPirel& p, int cuantas) {
-        p.mensajes->vaciaCabeceras(), p.mensajes->setActuales(1, cuantas);
-        for (const QString& l : lineasDe(cuantas)) p.mensajes->AgregaCab(l);
+        p.mensajes->vaciaCabeceras();
+        p.mensajes->setActuales(1, cuantas);
+        for (const QString& l : lineasDe(cuantas))
+            p.mensajes->AgregaCab(l);
     }
-    static TFAvisa* abre(TPirel& p) { p.TrayIcon1.WndProc(TTrayIcon::WM_LBUTTONUP); return p.aviso(); }
+    static TFAvisa* abre(TPirel& p) {
+        p.TrayIcon1.WndProc(TTrayIcon::WM_LBUTTONUP);
+        return p.aviso();
+    }
     qint64 escritos() const { return QFileInfo(salida_).size(); }
 
 private slots:
     void initTestCase() {
         QCOMPARE(QGuiApplication::primaryScreen()->geometry(), QRect(1280, 96, 1024, 768));
-        qputenv("HOME", QFile::encodeName(casa_.path())), salida_ = casa_.filePath(QStringLiteral("out.raw"));
+        qputenv("HOME", QFile::encodeName(casa_.path()));
+        salida_ = casa_.filePath(QStringLiteral("out.raw"));
         // ALSA reads the user's configuration once, when the first sound opens a device.
         QFile asoundrc(casa_.filePath(QStringLiteral(".asoundrc")));
-        QVERIFY(asoundrc.open(QIODevice::WriteOnly) && asoundrc.write("pcm.!default { type file; slave.pcm \"null\"; file \"" + QFile::encodeName(salida_) + "\"; format \"raw\" }\n") > 0);
+        QVERIFY(asoundrc.open(QIODevice::WriteOnly)
+                && asoundrc.write("pcm.!default { type file; slave.pcm \"null\"; file \"" + QFile::encodeName(salida_)
+                                  + "\"; format \"raw\" }\n") > 0);
     }
     void init() { QFile::remove(salida_); }
     void cleanup() { e_.reset(); }
     void arranque_data() {
         // minutos 0: no timer and no check
-        QTest::addColumn<QByteArray>("registro"); QTest::addColumn<int>("minutos"); QTest::addColumn<bool>("correo"); QTest::addColumn<QStringList>("cajas");
+        QTest::addColumn<QByteArray>("registro");
+        QTest::addColumn<int>("minutos");
+        QTest::addColumn<bool>("correo");
+        QTest::addColumn<QStringList>("cajas");
         QTest::newRow("first start: help and dialog, the timer off") << QByteArray() << 0 << true << QStringList();
-        QTest::newRow("an unreadable interval stops before the timer") << configurado("\"frecuencia\"=\"cinco\"\n") << 0 << true << QStringList{"error: 'cinco' is not a valid integer value"};
+        QTest::newRow("an unreadable interval stops before the timer") << configurado("\"frecuencia\"=\"cinco\"\n") << 0 << true
+                                                                       << QStringList{"error: 'cinco' is not a valid integer value"};
         QTest::newRow("none stored: every minute") << configurado("\"Gestor de Correo\"=\"thunderbird\"\n") << 1 << true << QStringList();
         QTest::newRow("beyond the limit, no mail program") << configurado("\"frecuencia\"=\"99999\"\n") << 720 << false << QStringList();
         QTest::newRow("no libAPOP.so: nothing made") << configurado({}) << 0 << true << QStringList{"mensaje: No se encuentra libreria APOP.DLL"};
     }
     void arranque() {
-        QFETCH(QByteArray, registro); QFETCH(int, minutos); QFETCH(bool, correo); QFETCH(QStringList, cajas);
+        QFETCH(QByteArray, registro);
+        QFETCH(int, minutos);
+        QFETCH(bool, correo);
+        QFETCH(QStringList, cajas);
         // Without the digest library the program ends before anything is created: this row runs again from a folder without it.
         if (!cajas.isEmpty() && cajas[0].startsWith(u"mensaje") && QFile::exists(QCoreApplication::applicationDirPath() + "/libAPOP.so")) {
-            QTemporaryDir otro; QProcess q;
+            QTemporaryDir otro;
+            QProcess q;
             if (QFile::copy(QCoreApplication::applicationFilePath(), otro.filePath(QStringLiteral("test_pirel"))))
                 q.start(otro.filePath(QStringLiteral("test_pirel")), {"arranque:" + QString::fromUtf8(QTest::currentDataTag())});
             QVERIFY2(q.waitForFinished(60000) && q.exitStatus() == QProcess::NormalExit && q.exitCode() == 0, q.readAll().constData());
             return;
         }
         // A tick while the first check waits on the server starts no second one.
-        ServidorGuion servidor(minutos ? QList<Guion>{Guion::entrada().pausa(300).stat(2).top(1, "a", "b").top(2, "c", "d").quit()} : QList<Guion>{});
+        ServidorGuion servidor(minutos ? QList<Guion>{Guion::entrada().pausa(300).stat(2).top(1, "a", "b").top(2, "c", "d").quit()}
+                                       : QList<Guion>{});
         TPirel& p = forma(registro);
-        if (p.chequeo) p.chequeo->puerto = QByteArray::number(servidor.puerto()), QTimer::singleShot(100, &p, [&p] { p.Timer1Timer(); }), p.FormShow();
-        else p.ChequearCorreoAhora1->trigger(), p.ayuda.hide(); // nothing made: no check, no dialog, no crash
+        if (p.chequeo) {
+            p.chequeo->puerto = QByteArray::number(servidor.puerto());
+            QTimer::singleShot(100, &p, [&p] { p.Timer1Timer(); });
+            p.FormShow();
+        } else { // nothing made: no check, no dialog, no crash
+            p.ChequearCorreoAhora1->trigger();
+            p.ayuda.hide();
+        }
         QVERIFY(servidor.termina() && servidor.fallos().isEmpty() && servidor.conexiones() == (minutos ? 1 : 0));
         QCOMPARE(p.Timer1.isActive() ? p.Timer1.interval() : 0, minutos * 60000);
         QCOMPARE(e_->cajas.vistas, cajas);
@@ -105,17 +138,23 @@ private slots:
         ServidorGuion servidor({Guion::entrada().stat(1).top(1, "Hola", "Eva").quit()});
         TPirel& p = forma();
         QStringList textos;
-        for (const QAction* a : p.PopupMenu1.actions()) textos << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        for (const QAction* a : p.PopupMenu1.actions())
+            textos << (a->isSeparator() ? QStringLiteral("-") : a->text());
         QCOMPARE(textos, (QStringList{"Chequear Correo &Ahora", "A&brir Correo", "&Configuración", "A&yuda", "-", "&Salir"}));
         QApplication::processEvents();
         QCOMPARE(e_->area->icono.cacheKey(), p.bandera0.cacheKey());
-        p.TrayIcon1.setActive(true), p.consejo(QString(100, u'a')), p.TrayIcon1.WndProc(TTrayIcon::WM_RBUTTONUP);
-        p.TrayIcon1.setActive(false), p.TrayIcon1.setActive(false);
-        QCOMPARE(e_->area->envios, (QStringList{"agrega:"} + QStringList(3, "modifica:No hay Mensajes") + QStringList{"modifica:" + QString(62, u'a'), "menu:6@640,12", "quita"}));
+        p.TrayIcon1.setActive(true);
+        p.consejo(QString(100, u'a'));
+        p.TrayIcon1.WndProc(TTrayIcon::WM_RBUTTONUP);
+        p.TrayIcon1.setActive(false);
+        p.TrayIcon1.setActive(false);
+        QCOMPARE(e_->area->envios, (QStringList{"agrega:"} + QStringList(3, "modifica:No hay Mensajes")
+                                    + QStringList{"modifica:" + QString(62, u'a'), "menu:6@640,12", "quita"}));
         for (int bajadas : {3, 2}) {
             p.PopupMenu1.popup({});
             QVERIFY(QTest::qWaitForWindowExposed(&p.PopupMenu1));
-            for (int i = 0; i < bajadas; ++i) QTest::keyClick(&p.PopupMenu1, Qt::Key_Down);
+            for (int i = 0; i < bajadas; ++i)
+                QTest::keyClick(&p.PopupMenu1, Qt::Key_Down);
             QCOMPARE(p.PopupMenu1.activeAction(), p.PopupMenu1.actions().at(bajadas - 1));
             QTest::keyClick(&p.PopupMenu1, Qt::Key_F1);
             QVERIFY(!p.PopupMenu1.isVisible() && p.ayuda.toPlainText().contains(QStringLiteral("buzón")) && !p.configuracion());
@@ -125,27 +164,37 @@ private slots:
         p.ChequearCorreoAhora1->trigger();
         QPointer<TConf> conf = p.configuracion();
         QVERIFY(conf && p.ayuda.contexto() == 14);
-        p.ChequearCorreoAhora1->trigger(), p.Configuracion->trigger(), p.Ayuda1->trigger();
+        p.ChequearCorreoAhora1->trigger();
+        p.Configuracion->trigger();
+        p.Ayuda1->trigger();
         QVERIFY(p.configuracion() == conf.data() && p.ayuda.contexto() == 1);
         conf->BitBtn2->click();
         QTRY_VERIFY(!conf);
         p.buzones->agregar("Casa", "127.0.0.1", "pepe", "secreta", true);
-        p.chequeo->puerto = QByteArray::number(servidor.puerto()), p.ChequearCorreoAhora1->trigger();
+        p.chequeo->puerto = QByteArray::number(servidor.puerto());
+        p.ChequearCorreoAhora1->trigger();
         QVERIFY(servidor.termina() && servidor.fallos().isEmpty() && p.TrayIcon1.ToolTip() == u"1 Mensajes" && !p.configuracion());
         TFAvisa* a = abre(p);
         QVERIFY(a && abre(p) == a);
-        p.Configuracion->trigger(), a->CierraAviso();
+        p.Configuracion->trigger();
+        a->CierraAviso();
         QVERIFY(p.configuracion() && !abre(p));
         p.configuracion()->BitBtn2->click();
         QVERIFY2(abre(p), "acknowledged mail still waiting: a new notice");
     }
     // X under Wayland, unless there is no X server, no Wayland, or the user chose.
-    void plataformaEnWayland() { QCOMPARE(PlataformaPreferida({}, "wayland-0", ":0") + '|' + PlataformaPreferida({}, "wayland-0", {}) + PlataformaPreferida({}, {}, ":0")
-                 + PlataformaPreferida("wayland", "wayland-0", ":0"), QByteArray("xcb|")); }
+    void plataformaEnWayland() {
+        QCOMPARE(PlataformaPreferida({}, "wayland-0", ":0") + '|' + PlataformaPreferida({}, "wayland-0", {})
+                     + PlataformaPreferida({}, {}, ":0") + PlataformaPreferida("wayland", "wayland-0", ":0"),
+                 QByteArray("xcb|"));
+    }
     // Compact and animated, then widened by a click, refreshed by later announcements, and
     // closed: the counts it announced are acknowledged once, whichever way.
     void aviso_data() {
-        QTest::addColumn<int>("cuantas"); QTest::addColumn<Qt::MouseButton>("amplia"); QTest::addColumn<bool>("gestor"); QTest::addColumn<QString>("cierre");
+        QTest::addColumn<int>("cuantas");
+        QTest::addColumn<Qt::MouseButton>("amplia");
+        QTest::addColumn<bool>("gestor");
+        QTest::addColumn<QString>("cierre");
         QTest::newRow("8 lines, only the horizontal bar; a right click") << 8 << Qt::LeftButton << true << "derecho";
         QTest::newRow("9 lines, both bars; a click on the list") << 9 << Qt::LeftButton << true << "lista";
         QTest::newRow("the middle button; no mail program, no button; a click") << 2 << Qt::MiddleButton << false << "izquierdo";
@@ -155,25 +204,35 @@ private slots:
         QTest::newRow("no frames package: said once, still") << 2 << Qt::LeftButton << true << "lista";
     }
     void aviso() {
-        QFETCH(int, cuantas); QFETCH(Qt::MouseButton, amplia); QFETCH(bool, gestor); QFETCH(QString, cierre);
+        QFETCH(int, cuantas);
+        QFETCH(Qt::MouseButton, amplia);
+        QFETCH(bool, gestor);
+        QFETCH(QString, cierre);
         QTemporaryDir vacio;
         const bool paquete = !QByteArray(QTest::currentDataTag()).startsWith("no frames");
         TPirel& p = forma({}, cuantas, paquete ? QString() : vacio.path());
         const QString hecho = e_->dir.filePath(QStringLiteral("x$(id);y"));
         p.opciones.gestorCorreo = gestor ? "touch \"" + QFile::encodeName(hecho) + '"' : QByteArray();
         // A check that ends while the error box is open does not make a second notice.
-        e_->cajas.mientras = [&p, cuantas] { p.muestraAviso(QStringLiteral("%1 Mensajes").arg(cuantas), lineasDe(cuantas)), p.abreAviso(), p.TrayIcon1Click(); };
+        e_->cajas.mientras = [&p, cuantas] {
+            p.muestraAviso(QStringLiteral("%1 Mensajes").arg(cuantas), lineasDe(cuantas));
+            p.abreAviso();
+            p.TrayIcon1Click();
+        };
         QPointer<TFAvisa> a = abre(p);
         e_->cajas.mientras = nullptr;
         QCOMPARE(e_->cajas.vistas, paquete ? QStringList() : QStringList{"mensaje: Error en la carga de Pirel01.DLL"});
-        QVERIFY(a && p.aviso() == a && a->isVisible() && a->Timer1.isActive() == paquete && p.ventanasAbiertas == TPirel::kAvisoAbierto);
+        QVERIFY(a && p.aviso() == a && a->isVisible() && a->Timer1.isActive() == paquete
+                && p.ventanasAbiertas == TPirel::kAvisoAbierto);
         QVERIFY(QRect(a->pos(), a->size()) == centrado({148, 112}) && a->fotogramas().size() == (paquete ? 12 : 0));
         QCOMPARE(a->grab().toImage().pixelColor(0, 0), QColor(0, 0, 128)); // black shows as navy
         const int desde = FotogramaActual();
-        for (int i = 0; paquete && i < 14; ++i) a->Timer1Timer();
+        for (int i = 0; paquete && i < 14; ++i)
+            a->Timer1Timer();
         QCOMPARE(FotogramaActual(), (desde + (paquete ? 14 : 0)) % 12);
         if (paquete)
-            QCOMPARE(a->grab().toImage().convertToFormat(QImage::Format_RGB32), a->fotogramas().at(FotogramaActual()).toImage().convertToFormat(QImage::Format_RGB32));
+            QCOMPARE(a->grab().toImage().convertToFormat(QImage::Format_RGB32),
+                     a->fotogramas().at(FotogramaActual()).toImage().convertToFormat(QImage::Format_RGB32));
         p.muestraAviso(QStringLiteral("%1 Mensajes").arg(cuantas + 1), {});
         QVERIFY(p.aviso() == a && a->windowTitle() == QStringLiteral("%1 Mensajes").arg(cuantas + 1));
         if (amplia != Qt::NoButton) {
@@ -185,23 +244,30 @@ private slots:
             const int margen = !gestor ? 0 : cuantas > 8 ? 20 : 6; // the button lies over the list, where it can be clicked
             QVERIFY(a->Memo1->verticalScrollBarPolicy() == (margen == 20 ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff)
                     && (!gestor || a->childAt(QPoint(p.mediaPantalla - 11 - margen, 200 - 30)) == a->BitBtn1));
-            QTest::mouseClick(a->Memo1->horizontalScrollBar(), Qt::LeftButton), QTest::mouseClick(a->Memo1->horizontalScrollBar(), Qt::RightButton);
-            pon(p, cuantas + 1), p.muestraAviso(QStringLiteral("%1 Mensajes").arg(cuantas + 1), lineasDe(cuantas + 1));
+            QTest::mouseClick(a->Memo1->horizontalScrollBar(), Qt::LeftButton);
+            QTest::mouseClick(a->Memo1->horizontalScrollBar(), Qt::RightButton);
+            pon(p, cuantas + 1);
+            p.muestraAviso(QStringLiteral("%1 Mensajes").arg(cuantas + 1), lineasDe(cuantas + 1));
             QCOMPARE(a->Memo1->toPlainText(), lineasDe(cuantas + 1).join(u'\n'));
         }
         QVERIFY(!a->cerrado() && p.mensajes->anteriores(1) == 0);
         if (cierre == u"derecho" || cierre == u"izquierdo") {
-            QMouseEvent suelta(QEvent::MouseButtonRelease, QPointF(5, 5), a->mapToGlobal(QPointF(5, 5)), cierre == u"derecho" ? Qt::RightButton : Qt::LeftButton, {}, {});
+            QMouseEvent suelta(QEvent::MouseButtonRelease, QPointF(5, 5), a->mapToGlobal(QPointF(5, 5)),
+                               cierre == u"derecho" ? Qt::RightButton : Qt::LeftButton, {}, {});
             QApplication::sendEvent(a, &suelta);
         } else if (cierre == u"lista")
             QTest::mouseClick(a->Memo1->viewport(), Qt::LeftButton, {}, QPoint(30, 20));
-        else if (cierre == u"boton") QTest::mouseClick(a->BitBtn1, Qt::LeftButton);
-        else a->close();
-        QVERIFY(a->cerrado() && !a->isVisible() && !a->Timer1.isActive() && a->fotogramas().isEmpty() && p.ventanasAbiertas == 0);
+        else if (cierre == u"boton")
+            QTest::mouseClick(a->BitBtn1, Qt::LeftButton);
+        else
+            a->close();
+        QVERIFY(a->cerrado() && !a->isVisible() && !a->Timer1.isActive() && a->fotogramas().isEmpty()
+                && p.ventanasAbiertas == 0);
         QVERIFY2(!QFile::exists(QStringLiteral(":/pirel01/fotograma01.svg")), "the frames package was released");
         const int anunciados = amplia != Qt::NoButton ? cuantas + 1 : cuantas;
         QCOMPARE(p.mensajes->anteriores(1), anunciados);
-        p.mensajes->setActuales(1, 7), a->close();
+        p.mensajes->setActuales(1, 7);
+        a->close();
         QTRY_VERIFY(a.isNull());
         QCOMPARE(p.mensajes->anteriores(1), anunciados);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(hecho) == (cierre == u"boton"), 5000);
@@ -213,30 +279,43 @@ private slots:
     // The announcement through the real libcanberra: what is played, all of it, and the notice;
     // a file's name is 8-bit text, and a bare one lies in the data folder.
     void anuncio_data() {
-        QTest::addColumn<bool>("animacion"); QTest::addColumn<int>("sonido"); QTest::addColumn<QByteArray>("wav"); QTest::addColumn<QString>("hecho");
-        QTest::newRow("Wave: the whole chime") << true << int(Sonido::Wave) << QByteArray("spirel.wav") << "fichero: " + DirectorioDatos() + "/spirel.wav";
+        QTest::addColumn<bool>("animacion");
+        QTest::addColumn<int>("sonido");
+        QTest::addColumn<QByteArray>("wav");
+        QTest::addColumn<QString>("hecho");
+        QTest::newRow("Wave: the whole chime") << true << int(Sonido::Wave) << QByteArray("spirel.wav")
+                                               << "fichero: " + DirectorioDatos() + "/spirel.wav";
         QTest::newRow("a missing file is silent") << true << int(Sonido::Wave) << QByteArray("/x/campa\xF1" "a.wav") << "fichero: /x/campaña.wav";
         QTest::newRow("no sound") << true << int(Sonido::Ninguno) << QByteArray("spirel.wav") << QString();
         QTest::newRow("no animation, still the sound") << false << int(Sonido::Pitido) << QByteArray() << "evento: bell";
     }
     void anuncio() {
-        QFETCH(bool, animacion); QFETCH(int, sonido); QFETCH(QByteArray, wav); QFETCH(QString, hecho);
+        QFETCH(bool, animacion);
+        QFETCH(int, sonido);
+        QFETCH(QByteArray, wav);
+        QFETCH(QString, hecho);
         if (hecho.endsWith(QLatin1String("bell")) && !QFile::exists(QStringLiteral("/usr/share/sounds/freedesktop/stereo/bell.oga")))
             QSKIP("the freedesktop sound theme is not installed: run tools/instalar");
         AltavozCanberra real;
         TPirel& p = forma({}, 2);
-        e_->altavoz->real = &real, p.opciones.animacion = animacion, p.opciones.sonido = Sonido(sonido), p.opciones.ficheroWav = wav;
+        e_->altavoz->real = &real;
+        p.opciones.animacion = animacion;
+        p.opciones.sonido = Sonido(sonido);
+        p.opciones.ficheroWav = wav;
         Anuncia(*p.mensajes, *p.buzones, p.opciones, {}, p);
         QCOMPARE(e_->altavoz->hechos, hecho.isEmpty() ? QStringList() : QStringList{hecho});
         QCOMPARE(real.ultimoError(), wav.startsWith("/x") ? -9 : 0);
         if (!hecho.isEmpty() && !wav.startsWith("/x")) {
-            QVERIFY(QTest::qWaitFor([&] { return !real.sonando(); }, 15000) && QTest::qWaitFor([this] { return escritos() > 0; }, 5000));
+            QVERIFY(QTest::qWaitFor([&] { return !real.sonando(); }, 15000)
+                    && QTest::qWaitFor([this] { return escritos() > 0; }, 5000));
             if (wav == "spirel.wav") // 16-bit mono samples, all of them
                 QTRY_COMPARE_WITH_TIMEOUT(escritos(), QFileInfo(DirectorioDatos() + "/spirel.wav").size() - 44, 5000);
         }
         QVERIFY((p.aviso() != nullptr) == animacion && p.mensajes->anteriores(1) == (animacion ? 0 : 2));
-        if (p.aviso()) p.aviso()->CierraAviso();
-        e_->altavoz->hechos.clear(), Anuncia(*p.mensajes, *p.buzones, p.opciones, {}, p);
+        if (p.aviso())
+            p.aviso()->CierraAviso();
+        e_->altavoz->hechos.clear();
+        Anuncia(*p.mensajes, *p.buzones, p.opciones, {}, p);
         QVERIFY2(e_->altavoz->hechos.isEmpty() && !p.aviso(), "the same counts again: silent");
     }
 };

@@ -22,7 +22,10 @@ struct Banco final : AvisosSocket {
     int terminaciones = 0;
     explicit Banco(quint16 puerto, bool conManejador = true, bool bloquea = true)
     {
-        s.Aplicacion = "Pirel", s.IPAddr = "127.0.0.1", s.Port = QByteArray::number(puerto), s.Timeout = 1;
+        s.Aplicacion = "Pirel";
+        s.IPAddr = "127.0.0.1";
+        s.Port = QByteArray::number(puerto);
+        s.Timeout = 1;
         s.setNonBlocking(!bloquea);
         if (conManejador)
             s.OnErrorOccurred = [this](TSockets*, int, int e, const QByteArray& m) { informes << QString::number(e) + " " + m; };
@@ -121,7 +124,8 @@ private slots:
         const auto d = reinterpret_cast<sockaddr*>(&dir);
         QVERIFY(!::bind(lleno, d, largo) && !::listen(lleno, 0) && !::getsockname(lleno, d, &largo) && !::connect(ocupa, d, largo));
         Banco b(0, caso.manejador);
-        b.s.IPAddr = caso.ip, b.s.Timeout = caso.plazo;
+        b.s.IPAddr = caso.ip;
+        b.s.Timeout = caso.plazo;
         b.s.Port = caso.puerto.replace("{cerrado}", QByteArray::number(PuertoCerrado()))
                        .replace("{colmado}", QByteArray::number(ntohs(dir.sin_port)))
                        .replace("{lento}", lento);
@@ -141,7 +145,8 @@ private slots:
         QCOMPARE(b.terminaciones, caso.manejador ? 0 : 1);
         const bool abierto = caso.anidada != 4 && (!caso.informes.isEmpty() || !caso.manejador || !caso.leido.isEmpty());
         QVERIFY2((b.s.SocketHandle() >= 0) == abierto, "a failed call keeps its socket until Disconnect");
-        ::close(ocupa), ::close(lleno);
+        ::close(ocupa);
+        ::close(lleno);
     }
     // A peek stops at a NUL, as a C string does; a read takes whatever has come; a drop never
     // waits, and tells when the peer has closed. After Disconnect there is no socket.
@@ -179,7 +184,10 @@ private slots:
         QStringList eventos;
         b.s.OnSessionConnected = [&](TSockets*, int) { eventos << "conectada"; };
         b.s.OnDataNeeded = [&](TSockets*, int) { eventos << "escribir"; };
-        b.s.OnDataAvailable = [&](TSockets* s, int) { eventos << "datos:" + s->GetText(), s->SetText("QUIT\r\n"); };
+        b.s.OnDataAvailable = [&](TSockets* s, int) {
+            eventos << "datos:" + s->GetText();
+            s->SetText("QUIT\r\n");
+        };
         b.s.OnSessionClosed = [&](TSockets*, int) { eventos << "cerrada"; };
         b.s.SConnect();
         QTRY_COMPARE_WITH_TIMEOUT(eventos, (QStringList{"conectada", "escribir", "datos:+OK hola\r\n", "cerrada"}), 3000);
@@ -198,7 +206,9 @@ private slots:
         const auto SSL = Seguridad::SSL, STLS = Seguridad::STLS;
         const QByteArray saludo = "+OK listo <1896.697170952@dbc.mtview.ca.us>\r\n";
         const Guion stls = Guion().S(saludo).C("STLS");
-        const auto guion = [](Seguridad modo, const QString& motivo, const Guion& g) { return CasoTLS{.modo = modo, .motivo = motivo, .guion = g}; };
+        const auto guion = [](Seguridad modo, const QString& motivo, const Guion& g) {
+            return CasoTLS{.modo = modo, .motivo = motivo, .guion = g};
+        };
         QTest::newRow("SSL by address") << CasoTLS{Tipo::Valido, SSL};
         QTest::newRow("STLS by name") << CasoTLS{Tipo::Valido, STLS, "localhost"};
         QTest::newRow("expired") << CasoTLS{Tipo::Caducado, SSL, "127.0.0.1", "el certificado ha caducado o aún no es válido"};
@@ -237,7 +247,9 @@ private slots:
             QCOMPARE(ciclo.p.cajas(), fallo.isEmpty() || vuelta > 1 ? QStringList() : QStringList{"error: " + fallo});
             QCOMPARE(ciclo.lineas(), fallo.isEmpty() ? kLineas : QStringList());
             QCOMPARE(ciclo.buzones.conError(1), !fallo.isEmpty());
-            QCOMPARE(ciclo.p.ultimoIcono, !fallo.isEmpty() ? Bandera::Bandera2 : caso.modo == Seguridad::SSL ? Bandera::Bandera5 : Bandera::bandera1);
+            QCOMPARE(ciclo.p.ultimoIcono, !fallo.isEmpty()                ? Bandera::Bandera2
+                                          : caso.modo == Seguridad::SSL ? Bandera::Bandera5
+                                                                        : Bandera::bandera1);
         }
         const Comprobacion c = CompruebaBuzon("Casa", caso.host, "ana", "secreta", conexion, guion ? 1 : 10);
         QCOMPARE(c.fallo, fallo);

@@ -51,8 +51,10 @@ Certificados::Certificados()
         if (ok && t < 4)
             huellas_[t] = QByteArray(reinterpret_cast<const char*>(resumen), int(largo)).toHex().toUpper();
     }
-    for (int t = 0; t < 5; ++t)
-        X509_free(certificados[t]), EVP_PKEY_free(claves[t]);
+    for (int t = 0; t < 5; ++t) {
+        X509_free(certificados[t]);
+        EVP_PKEY_free(claves[t]);
+    }
     hechos_ = ok;
 }
 }

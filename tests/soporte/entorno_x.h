@@ -12,7 +12,14 @@
 
 namespace pirel::prueba {
 
-inline void Termina(QProcess& p) { if (p.terminate(), !p.waitForFinished(3000)) p.kill(), p.waitForFinished(3000); }
+inline void Termina(QProcess& p)
+{
+    p.terminate();
+    if (!p.waitForFinished(3000)) {
+        p.kill();
+        p.waitForFinished(3000);
+    }
+}
 
 // The output of a short command, or empty when it fails or takes over 10 s.
 inline QString Orden(const QString& programa, const QStringList& argumentos, const QProcessEnvironment& entorno)
@@ -42,9 +49,12 @@ public:
     {
         xvfb_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"});
         QByteArray pantalla;
-        if (!EsperaA([&] { return (pantalla += xvfb_.readAllStandardOutput()).endsWith('\n'); }))
-            return *error = "Xvfb did not start: " + QString::fromLocal8Bit(xvfb_.readAllStandardError()), false;
-        return x_.insert("DISPLAY", u':' + QString::fromLatin1(pantalla.trimmed())), true;
+        if (!EsperaA([&] { return (pantalla += xvfb_.readAllStandardOutput()).endsWith('\n'); })) {
+            *error = "Xvfb did not start: " + QString::fromLocal8Bit(xvfb_.readAllStandardError());
+            return false;
+        }
+        x_.insert("DISPLAY", u':' + QString::fromLatin1(pantalla.trimmed()));
+        return true;
     }
     [[nodiscard]] bool arrancaBandeja()
     {
@@ -59,22 +69,31 @@ public:
     {
         QProcessEnvironment e = x_;
         e.remove("DBUS_SESSION_BUS_ADDRESS");
-        return e.insert("QT_QPA_PLATFORM", "xcb"), e;
+        e.insert("QT_QPA_PLATFORM", "xcb");
+        return e;
     }
     QString xdotool(const QStringList& argumentos) const { return Orden("xdotool", argumentos, x_); }
     // The visible windows whose title (or class) matches, one a line; espera waits until there is one.
     QString busca(const QString& que, const char* por = "--name") const { return xdotool({"search", "--onlyvisible", por, que}); }
     QStringList ventanas(const QString& clase) const { return busca(clase, "--class").split(u'\n', Qt::SkipEmptyParts); }
-    QString espera(const QString& titulo) const { QString v; return EsperaA([&] { return !(v = busca(titulo)).isEmpty(); }), v; }
+    QString espera(const QString& titulo) const
+    {
+        QString v;
+        EsperaA([&] { return !(v = busca(titulo)).isEmpty(); });
+        return v;
+    }
     // Opens the menu of the program's icon and presses `tecla`. A click while the program still
     // holds the grab of the menu it closed is lost: once more.
     bool menu(const QString& icono, const char* tecla) const
     {
         const qsizetype antes = ventanas("pirel").size();
-        for (int intento = 0; intento < 5; ++intento)
-            if (xdotool({"mousemove", "--window", icono, "11", "15", "click", "3"}),
-                EsperaA([&] { return ventanas("pirel").size() > antes; }, 2000))
-                return xdotool({"key", tecla}), true;
+        for (int intento = 0; intento < 5; ++intento) {
+            xdotool({"mousemove", "--window", icono, "11", "15", "click", "3"});
+            if (EsperaA([&] { return ventanas("pirel").size() > antes; }, 2000)) {
+                xdotool({"key", tecla});
+                return true;
+            }
+        }
         return false;
     }
 };
@@ -83,20 +102,28 @@ class BusesPrivados {
     QTemporaryDir dir_;
     QProcess daemons_[2];
 public:
-    ~BusesPrivados() { Termina(daemons_[0]), Termina(daemons_[1]); }
+    ~BusesPrivados()
+    {
+        Termina(daemons_[0]);
+        Termina(daemons_[1]);
+    }
     // The usual session configuration: anyone may own any name, so the stand-ins own the desktop's.
     [[nodiscard]] bool arranca(QString* error)
     {
-        for (bool s : {false, true})
-            if (daemons_[s].start("dbus-daemon", {"--session", "--nofork", "--print-address", "--address=" + direccion(s)}),
-                !EsperaA([&] { return daemons_[s].canReadLine(); })) // printed once it listens
-                return *error = "dbus-daemon: " + QString::fromLocal8Bit(daemons_[s].readAllStandardError()), false;
+        for (bool s : {false, true}) {
+            daemons_[s].start("dbus-daemon", {"--session", "--nofork", "--print-address", "--address=" + direccion(s)});
+            if (!EsperaA([&] { return daemons_[s].canReadLine(); })) { // printed once it listens
+                *error = "dbus-daemon: " + QString::fromLocal8Bit(daemons_[s].readAllStandardError());
+                return false;
+            }
+        }
         return true;
     }
     QString direccion(bool sistema) const { return "unix:path=" + dir_.filePath(sistema ? "system" : "session"); }
     void aplica(QProcessEnvironment& e) const
     {
-        e.insert("DBUS_SESSION_BUS_ADDRESS", direccion(false)), e.insert("DBUS_SYSTEM_BUS_ADDRESS", direccion(true));
+        e.insert("DBUS_SESSION_BUS_ADDRESS", direccion(false));
+        e.insert("DBUS_SYSTEM_BUS_ADDRESS", direccion(true));
     }
     // A connection of this process, named `nombre`, that owns `servicio` with `objeto` at `ruta`, by default the service's.
     bool publica(bool sistema, const QString& nombre, const QString& servicio, QObject* objeto, const QString& ruta = {}) const
@@ -140,7 +167,8 @@ public slots:
     uint Notify(const QString&, uint reemplaza, const QString&, const QString&, const QString&, const QStringList&,
                 const QVariantMap&, int)
     {
-        return llamadas << message().arguments(), ultima = reemplaza ? reemplaza : uint(llamadas.size());
+        llamadas << message().arguments();
+        return ultima = reemplaza ? reemplaza : uint(llamadas.size());
     }
 signals:
     void NotificationClosed(uint id, uint reason);

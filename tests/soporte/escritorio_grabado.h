@@ -17,25 +17,49 @@ namespace pirel::prueba {
 struct AreaGrabada final : AreaNotificacion {
     QStringList envios;
     QIcon icono;
-    void agrega(const QIcon& i, const QString& c) override { icono = i; envios << "agrega:" + c; }
-    void modifica(const QIcon& i, const QString& c) override { icono = i; envios << "modifica:" + c; }
+    void agrega(const QIcon& i, const QString& c) override
+    {
+        icono = i;
+        envios << "agrega:" + c;
+    }
+    void modifica(const QIcon& i, const QString& c) override
+    {
+        icono = i;
+        envios << "modifica:" + c;
+    }
     void quita() override { envios << QStringLiteral("quita"); }
     QPoint cursor() const override { return {640, 12}; }
-    void muestraMenu(QMenu* m, const QPoint& p) override { envios << QStringLiteral("menu:%1@%2,%3").arg(m->actions().size()).arg(p.x()).arg(p.y()); }
+    void muestraMenu(QMenu* m, const QPoint& p) override
+    {
+        envios << QStringLiteral("menu:%1@%2,%3").arg(m->actions().size()).arg(p.x()).arg(p.y());
+    }
 };
 struct CajasGrabadas final : Cajas {
     QStringList vistas;
     std::function<void()> mientras; // what happens while a plain message box is open
     void error(const QString& t) override { vistas << "error: " + t; }
-    void mensaje(const QString& t) override { vistas << "mensaje: " + t; if (mientras) mientras(); }
+    void mensaje(const QString& t) override
+    {
+        vistas << "mensaje: " + t;
+        if (mientras)
+            mientras();
+    }
     void socket(const QString& t, const QString&) override { vistas << "socket: " + t; }
 };
 // Keeps what was asked and passes it on to `real`, when there is one.
 struct AltavozGrabado final : Altavoz {
     QStringList hechos;
     Altavoz* real = nullptr;
-    bool evento(const char* id) override { hechos << "evento: " + QLatin1String(id); return !real || real->evento(id); }
-    bool fichero(const QString& r) override { hechos << "fichero: " + r; return !real || real->fichero(r); }
+    bool evento(const char* id) override
+    {
+        hechos << "evento: " + QLatin1String(id);
+        return !real || real->evento(id);
+    }
+    bool fichero(const QString& r) override
+    {
+        hechos << "fichero: " + r;
+        return !real || real->fichero(r);
+    }
 };
 
 // The main form on a settings folder of its own (XDG_CONFIG_HOME) holding this store, with
@@ -49,17 +73,26 @@ struct Escritorio {
     std::unique_ptr<TPirel> pirel;
     explicit Escritorio(const QByteArray& registro) {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
-        if (QFile f(fichero()); QDir().mkpath(dir.filePath(QStringLiteral("Ludaren"))) && !registro.isEmpty() && f.open(QIODevice::WriteOnly)) f.write(registro);
+        if (QFile f(fichero());
+            QDir().mkpath(dir.filePath(QStringLiteral("Ludaren"))) && !registro.isEmpty() && f.open(QIODevice::WriteOnly))
+            f.write(registro);
     }
     QString fichero() const { return dir.filePath(QStringLiteral("Ludaren/registro.reg")); }
-    QByteArray guardado() const { QFile f(fichero()); return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray(); }
+    QByteArray guardado() const
+    {
+        QFile f(fichero());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
     bool enArranque() const { return QFile::exists(dir.filePath(QStringLiteral("autostart/ludaren-electronico.desktop"))); }
     bool crea(const QString& datos = {}) {
-        pirel.reset(), cajas.vistas.clear();
+        pirel.reset();
+        cajas.vistas.clear();
         auto a = std::make_unique<AreaGrabada>();
         auto v = std::make_unique<AltavozGrabado>();
-        area = a.get(), altavoz = v.get();
-        pirel = std::make_unique<TPirel>(TPirel::Piezas{std::move(a), &cajas, fichero(), QStringLiteral("/usr/bin/pirel"), {}, datos, std::move(v)});
+        area = a.get();
+        altavoz = v.get();
+        pirel = std::make_unique<TPirel>(
+            TPirel::Piezas{std::move(a), &cajas, fichero(), QStringLiteral("/usr/bin/pirel"), {}, datos, std::move(v)});
         return pirel->FormCreate() && (pirel->chequeo->espera = 2);
     }
 };

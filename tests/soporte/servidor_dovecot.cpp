@@ -123,9 +123,11 @@ bool ServidorDovecot::arranca(QString* error)
         if (!saludo.isEmpty())
             conf += "login_greeting = " + QString::fromUtf8(saludo) + "\n";
         if (tls) // STLS is offered on the plain listener as soon as ssl is on
-            conf.replace(QStringLiteral("ssl = no\n"), QStringLiteral("ssl = yes\nssl_cert = <%1\nssl_key = <%2\n").arg(certificado_, clave_))
+            conf.replace(QStringLiteral("ssl = no\n"),
+                         QStringLiteral("ssl = yes\nssl_cert = <%1\nssl_key = <%2\n").arg(certificado_, clave_))
                 .replace(QStringLiteral("  inet_listener pop3 {"),
-                         QStringLiteral("  inet_listener pop3s {\n    port = %1\n    ssl = yes\n  }\n  inet_listener pop3 {").arg(puertoTLS_));
+                         QStringLiteral("  inet_listener pop3s {\n    port = %1\n    ssl = yes\n  }\n  inet_listener pop3 {")
+                             .arg(puertoTLS_));
         escribe(d + QStringLiteral("/dovecot.conf"), conf.toUtf8());
         proceso_ = std::make_unique<QProcess>();
         proceso_->setProcessChannelMode(QProcess::MergedChannels);
@@ -143,7 +145,8 @@ bool ServidorDovecot::arranca(QString* error)
             if (prueba(puerto_) && (!tls || prueba(puertoTLS_)))
                 return true;
         // A port taken again before Dovecot bound it: try others.
-        fallo = registro().contains(QLatin1String("Address already in use")) ? QString() : "dovecot did not start: " + proceso_->errorString();
+        fallo = registro().contains(QLatin1String("Address already in use")) ? QString()
+                                                                              : "dovecot did not start: " + proceso_->errorString();
         detiene();
     }
     if (error && !proceso_)
@@ -155,8 +158,10 @@ bool ServidorDovecot::arranca(QString* error)
 // its group id from being reused, so only its own children are hit.
 void ServidorDovecot::detiene()
 {
-    if (proceso_ && proceso_->processId() > 0)
-        ::kill(-pid_t(proceso_->processId()), SIGKILL), proceso_->waitForFinished(-1);
+    if (proceso_ && proceso_->processId() > 0) {
+        ::kill(-pid_t(proceso_->processId()), SIGKILL);
+        proceso_->waitForFinished(-1);
+    }
     proceso_.reset();
 }
 

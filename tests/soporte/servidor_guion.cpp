@@ -114,10 +114,16 @@ void ServidorGuion::sigue(int fd, int numero, const Guion& guion)
     for (const Guion::Paso& paso : guion.pasos) {
         QDeadlineTimer limite(10000);
         switch (paso.tipo) {
-        case Guion::Paso::Envia: envia(fd, paso.datos); break;
-        case Guion::Paso::Pausa: duerme(int(paso.n)); break;
+        case Guion::Paso::Envia:
+            envia(fd, paso.datos);
+            break;
+        case Guion::Paso::Pausa:
+            duerme(int(paso.n));
+            break;
         // The client reads the end whenever it next looks, never a reset that would race with it.
-        case Guion::Paso::Cierra: ::shutdown(fd, SHUT_WR); [[fallthrough]];
+        case Guion::Paso::Cierra:
+            ::shutdown(fd, SHUT_WR);
+            [[fallthrough]];
         case Guion::Paso::Escucha:
             while (lee(-1)) {
             }
@@ -139,7 +145,8 @@ void ServidorGuion::sigue(int fd, int numero, const Guion& guion)
             if (--enCadena < 0 && pendiente_.contains('\n'))
                 falla(QStringLiteral("\"%1\" llegó con otras órdenes detrás").arg(QLatin1String(paso.datos)));
             if (linea != paso.datos + "\r\n")
-                falla(QString("esperaba \"%1\", llegó \"%2\"").arg(QLatin1String(paso.datos), QLatin1String(linea.toPercentEncoding(" "))));
+                falla(QString("esperaba \"%1\", llegó \"%2\"")
+                          .arg(QLatin1String(paso.datos), QLatin1String(linea.toPercentEncoding(" "))));
             break;
         }
     }

@@ -70,16 +70,28 @@ public:
     // Waits until every script has run to its end and the client has hung up.
     bool termina(int ms = 10000);
     // Lines that did not match the script, lines after its end, missing connections.
-    QStringList fallos() const { std::lock_guard l(mutex_); return fallos_; }
+    QStringList fallos() const
+    {
+        std::lock_guard l(mutex_);
+        return fallos_;
+    }
     // Every line received, with the number of its connection ("1: USER pepe").
-    QStringList recibidas() const { std::lock_guard l(mutex_); return recibidas_; }
+    QStringList recibidas() const
+    {
+        std::lock_guard l(mutex_);
+        return recibidas_;
+    }
     int conexiones() const { return aceptadas_; }
 
 private:
     void sigue(int fd, int numero, const Guion& guion);
     bool recibe(int fd);
     bool envia(int fd, const QByteArray& datos);
-    void anota(QStringList& lista, const QString& texto) { std::lock_guard l(mutex_); lista << texto; }
+    void anota(QStringList& lista, const QString& texto)
+    {
+        std::lock_guard l(mutex_);
+        lista << texto;
+    }
 
     QList<Guion> guiones_;
     quint16 puerto_ = 0;
