@@ -13,8 +13,6 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace pirel;
 
@@ -87,10 +85,7 @@ QByteArray expande(const QByteArray& corto)
 QString opcionesEnTexto(const TOpciones& o)
 {
     const char* sonidos[] = {"", "Beep", "Wave"};
-    const QString frecuencia = o.frecuenciaFalta             ? QStringLiteral("falta")
-                               : o.frecuenciaError.isEmpty() ? QString::number(o.frecuencia)
-                                                             : o.frecuenciaError;
-    return frecuencia
+    return QString::number(o.frecuencia)
            + QString::fromLatin1('|' + QByteArray(sonidos[static_cast<int>(o.sonido)]) + '|' + o.ficheroWav + '|' + o.gestorCorreo
                                  + (o.animacion ? "|Si|" : "|No|") + (o.ejecutarSiempre ? "autoarranque" : "-"));
 }
@@ -155,40 +150,27 @@ private slots:
         };
         // A value between two others; a write of another value keeps it exactly, as it was read, in a file rewritten as UTF-8.
         const auto valor = [&](const char* n, const QByteArray& linea, const QByteArray& leido, const QByteArray& escrito = {},
-                               int forma = 0) {
+                               bool regedit4 = false) {
             const QByteArray cuerpo = "[HKEY_CURRENT_USER\\Software\\Ludaren\\Otro]\n\"Antes\"=\"a\"\n" + linea + "\n\"Despues\"=\"b\"\n\n";
-            const QString utf16 = QString::fromUtf8(kCabecera + '\n' + cuerpo).replace(u'\n', QStringLiteral("\r\n"));
             fila(n,
-                 forma == 2   ? "REGEDIT4\r\n\r\n" + QByteArray(cuerpo).replace("\n", "\r\n")
-                 : forma == 1 ? "\xFF\xFE" + QByteArray(reinterpret_cast<const char*>(utf16.utf16()), utf16.size() * 2)
-                              : kCabecera + '\n' + cuerpo,
+                 regedit4 ? "REGEDIT4\r\n\r\n" + QByteArray(cuerpo).replace("\n", "\r\n") : kCabecera + '\n' + cuerpo,
                  leido,
                  "Otro]\n\"Antes\"=\"a\"\n" + QByteArray(escrito.isEmpty() ? linea : escrito).replace("\r", "") + "\n\"Despues\"=\"b\"\n");
         };
         const QByteArray binario = "\"V\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\\n  17,18,19,1a";
-        const QByteArray ajena = "Invalid data type for 'v'";
         valor("backslashes and quotes", "\"V\"=\"C:\\\\Archivos \\\"de\\\" programa\"", "C:\\Archivos \"de\" programa");
-        valor("a dword of eight digits is no text", "\"V\"=dword:0000000a", ajena);
-        valor("a binary value wraps as the editor does", QByteArray(binario).replace(",\\\n  17,18", ",17,\\\r\n    18"), ajena, binario);
-        valor("UTF-16", "\"V\"=\"Ñandú\"", "\xD1" "and\xFA", {}, 1);
-        valor("REGEDIT4, 8-bit", "\"V\"=\"Pe\xF1" "a\"", "Pe\xF1" "a", "\"V\"=\"Peña\"", 2);
-        fila("the file links to a file in another folder", "<fichero enlazado>", "x", "Otro]\n\"V\"=\"x\"\n");
-        fila("the folder links to a folder of mode 0755", "<carpeta enlazada>", "x", "Otro]\n\"V\"=\"x\"\n");
+        valor("a binary value wraps as the editor does", QByteArray(binario).replace(",\\\n  17,18", ",17,\\\r\n    18"), "Invalid data type for 'v'", binario);
+        valor("REGEDIT4, 8-bit", "\"V\"=\"Pe\xF1" "a\"", "Pe\xF1" "a", "\"V\"=\"Peña\"", true);
         // Damaged, hostile or special files are refused, naming the file, and never written over.
-        fila("no header", "[HKEY_CURRENT_USER\\Software]\n", "(línea 1)");
         fila("unclosed text", kCabecera + "[A]\n\"a\"=\"b\n", "(línea 3): texto mal cerrado. No se ha modificado.");
         fila("a dword of nine digits, even with a leading zero", "REGEDIT4\n[A]\n\"a\"=dword:00000000a\n", "(línea 3)");
         fila("invalid UTF-8", kCabecera + "[A]\n\"a\"=\"\xC3\x28\"\n", "(línea 3): el texto no es UTF-8 válido");
         fila("a key 513 levels deep", kCabecera + "[A" + QByteArray("\\a").repeated(512) + "]\n", "(línea 2): más de 512 niveles de claves");
-        QByteArray valores = kCabecera + "[A]\n";
-        for (int i = 0; i <= 500000; ++i)
-            valores += '"' + QByteArray::number(i, 36) + "\"=\"\"\n";
-        fila("more than 500000 values", valores, "(línea 500003): más de 500000 valores");
         fila("16 MiB: read, but never written longer than can be read",
              kCabecera + "[A]\n\"V\"=\"" + QByteArray((16 << 20) - kCabecera.size() - 11, 'x') + "\"\n", "(ninguno)",
              "Failed to create key Version");
         fila("one byte more", kCabecera + ';' + QByteArray((16 << 20) - kCabecera.size() - 1, 'x') + '\n', "es demasiado grande");
-        for (const char* especial : {"<carpeta>", "<fifo>", "<enlace a un fifo>", "<enlace a un dispositivo>"})
+        for (const char* especial : {"<fifo>", "<enlace a un fifo>", "<enlace a un dispositivo>"})
             fila(especial, especial, "no es un fichero normal");
     }
     void ficheros()
@@ -197,19 +179,12 @@ private slots:
         QFETCH(QByteArray, leido);
         QFETCH(QByteArray, escrito);
         const QByteArray ruta = QFile::encodeName(fichero());
-        const QString otra = dir_->filePath(QStringLiteral("otra"));
-        const bool especial = datos.startsWith('<'), enCarpeta = datos.startsWith("<carpeta"), fifo = datos.contains("fifo");
-        const bool enlace = datos.startsWith("<enlace");
-        QVERIFY(QDir().mkpath(carpeta()) && QDir().mkpath(otra) && ::chmod(QFile::encodeName(otra).constData(), 0755) == 0);
-        pon(otra + QStringLiteral("/registro.reg"), kCabecera + "\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Otro]\n\"V\"=\"x\"\n");
+        const bool especial = datos.startsWith('<'), fifo = datos.contains("fifo"), enlace = datos.startsWith("<enlace");
+        QVERIFY(QDir().mkpath(carpeta()));
         if (!especial)
             pon(fichero(), datos);
-        else if (datos.contains("enlazad"))
-            QVERIFY(enCarpeta ? QDir(carpeta()).removeRecursively() && QFile::link(QStringLiteral("otra"), carpeta())
-                              : QFile::link(QStringLiteral("../otra/registro.reg"), fichero()));
         else // opening a FIFO to read waits for a writer: the store must not
-            QVERIFY((enCarpeta ? QDir().mkpath(fichero())
-                               : !fifo || ::mkfifo(enlace ? qPrintable(carpeta() + "/tubo") : ruta.constData(), 0600) == 0)
+            QVERIFY((!fifo || ::mkfifo(enlace ? qPrintable(carpeta() + "/tubo") : ruta.constData(), 0600) == 0)
                     && (!enlace || QFile::link(fifo ? QStringLiteral("tubo") : QStringLiteral("/dev/zero"), fichero())));
         struct stat antes {}, despues {};
         QCOMPARE(::lstat(ruta.constData(), &antes), 0);
@@ -231,29 +206,13 @@ private slots:
             const QByteArray ahora = contenido(fichero());
             QVERIFY2(ahora.startsWith(kCabecera + '\n') && ahora.endsWith("Version]\n\"Numero\"=\"2.1\"\n\n") && ahora.contains(escrito),
                      ahora.constData());
-            QCOMPARE(modo(fichero()) + modo(otra), QStringLiteral("600755"));
-            QVERIFY(!especial || QFileInfo(enCarpeta ? carpeta() : fichero()).isSymLink());
+            QCOMPARE(modo(fichero()), QStringLiteral("600"));
         } else {
             QVERIFY(::lstat(ruta.constData(), &despues) == 0
                     && (especial ? despues.st_mode == antes.st_mode : contenido(fichero()) == datos));
         }
         QCOMPARE(r.reemplazos(), escrita ? 1 : 0);
-        QCOMPARE(temporales(carpeta()) + temporales(otra), QStringList());
-    }
-
-    void dosEscritoresNoPierdenCambios()
-    {
-        // Each adds values of its own: without the lock one would write over the other's.
-        const pid_t hijo = ::fork();
-        Registro propio(fichero());
-        for (int i = 0; i < 40; ++i)
-            escribe(propio, QLatin1String(hijo == 0 ? "a" : "b") + QString::number(i));
-        if (hijo == 0)
-            ::_exit(0);
-        int estado = -1;
-        QVERIFY(::waitpid(hijo, &estado, 0) == hijo && estado == 0);
-        QCOMPARE(propio.lee().busca(QStringLiteral("HKEY_CURRENT_USER\\Software\\Ludaren\\Version"))->numValores(), 80);
-        QCOMPARE(modo(carpeta()), QStringLiteral("700"));
+        QCOMPARE(temporales(carpeta()), QStringList());
     }
 
     void discoLlenoEnCadaPosicion()
@@ -270,8 +229,7 @@ private slots:
             Registro r(fichero());
             TBuzon tabla, copia;
             TOpciones o;
-            for (int i = 1; i <= kMaxBuzones; ++i)
-                copia.agregar("Buzon " + QByteArray::number(i), "pop.ejemplo.es", "usuario", "clave", i % 2);
+            copia.agregar("A", "pop.a.es", "a", "ca", true);
             tope.rlim_cur = limite;
             ::setrlimit(RLIMIT_FSIZE, &tope);
             const QString texto = fallo([&] { (void)Guarda(r, o, tabla, copia, {{}, {}, false, true, false, false, 10}, 0, {}, kP); });
@@ -294,7 +252,7 @@ private slots:
 
     void claveYOrden()
     {
-        // The key starts again past its 28th character, and a stored non-digit counts as -1: old passwords read as ever.
+        // The key starts again past its 28th character: old passwords read as ever.
         const QByteArray llave = "RoVaLuN&QtZ482QtZ&RoVaLuN482";
         QByteArray clave, codigo;
         for (int i = 0; i < 128; ++i) {
@@ -303,13 +261,11 @@ private slots:
         }
         QCOMPARE(CodificaClave(clave), codigo);
         QCOMPARE(DecodificaClave(codigo), clave);
-        QCOMPARE(DecodificaClave("Error") + DecodificaClave("0a") + DecodificaClave("33A"), QByteArray("\x8D\x80\xAD" "a"));
         // A picked path is one quoted word; older versions stored it bare, and a line that names an executable is one program.
         const QString correo = dir_->filePath(QStringLiteral("Mis programas/correo")), raro = QStringLiteral("\"a\" b \"");
         pon(correo, "#!/bin/sh\n");
         QVERIFY(QFile::setPermissions(correo, QFile::ReadOwner | QFile::ExeOwner));
         QCOMPARE(PartesDeOrden(ComillasOrden(raro)) + PartesDeOrden(correo), (QStringList{raro, correo}));
-        QCOMPARE(PartesDeOrden(QStringLiteral("thunderbird -mail \"a b\"")), (QStringList{"thunderbird", "-mail", "a b"}));
     }
 
     void carga_data()
@@ -327,13 +283,8 @@ private slots:
                             const QString& opciones = kOpciones2) {
             fila(qPrintable(n), QByteArray(kVersion2).replace(de, a), "", {}, opciones, {kCasa, kTrabajo + segundo});
         };
-        const auto v0 = [](const QByteArray& clave, const char* numero) {
-            return "[L][L\\Configuracion]Host=h;usuario=u;" + clave + "[L\\Version]Numero=" + numero;
-        };
         fila("a store without Version is a first run that writes only the log-on entry, by its exact path", "[L]", "", {},
              "5|Beep|spirel.wav||Si|autoarranque", {}, QStringLiteral("/home/ана/Программы/pirel"));
-        fila("a program on removable media writes no log-on entry", "[L]", "", {}, "5|Beep|spirel.wav||Si|-", {},
-             QStringLiteral("/media/usb/pirel"));
         v2("Numero 2.0 runs no step and rewrites nothing; si is not Si", "", "");
         v2("SSL with no port, pinned as openssl prints it", "nBuzon",
            "Seguridad2=SSL;Huella2=" + QByteArray::fromHex(kHuella).toHex(':') + ";nBuzon", "SSL:995:" + kHuella);
@@ -345,14 +296,10 @@ private slots:
         for (const QByteArray& puerto : QByteArray("65535:65535;02110:2110;0;65536;001110;abc; 995;+995;-1").split(';'))
             v2(QStringLiteral("the port \"%1\"").arg(puerto), "nBuzon", "Seguridad2=SSL;Puerto2=" + puerto.split(':')[0] + ";nBuzon",
                "SSL:" + (puerto.contains(':') ? puerto.split(':').last() : "995"));
-        fila("Numero 2.5 is rewritten to 2.0", QByteArray(kVersion2).replace("=2.0", "=2.5"), kVersion2, {}, kOpciones2,
-             {kCasa, kTrabajo + "Ninguna:110"});
         fila("Numero 1.3 moves the single mailbox into the table", kVersion1, kMovida, {}, "3||||No|-",
              {"Buzon 1|pop.viejo.es|pepe|vieja|Si|Ninguna:110"});
         fila("the version-1 step with an empty user drops the old values and moves nothing", QByteArray(kVersion1).replace("pepe", ""),
              "[L][L\\Configuracion]frecuencia=3[L\\Version]Numero=2.0", kFaltaNBuzon, "5||||No|-");
-        fila("the version-0 step scrambles 12 of 15 characters, then misses nBuzon", v0("clave=123456789012345", "0.9"),
-             v0("Codigo={c:123456789012}", "2.0"), kFaltaNBuzon, "5||||No|-");
         const QStringList veinte = QStringList{kCasa, kTrabajo + "Ninguna:110"}
                                    + QStringList(18, QString::fromLatin1("Error|Error|Error|\x8D\x80|No|Ninguna:110"));
         fila("an nBuzon above 20 is cut to 20", QByteArray(kVersion2).replace("nBuzon=2", "nBuzon=99"), "", {}, kOpciones2, veinte);
@@ -397,8 +344,8 @@ private slots:
         pon(dir_->filePath(bloqueado ? QStringLiteral("autostart") : QStringLiteral("otro")), "");
         QVERIFY(tomado ? QFile::link(real, wav) : que != u"carpeta" || QDir().mkpath(wav));
         Registro r(fichero());
-        TBuzon tabla, copia, leida;
-        TOpciones o, leidas;
+        TBuzon tabla, copia;
+        TOpciones o;
         Guardado g;
         o.ficheroWav = "spirel.wav";
         if (!vacia) {
@@ -426,19 +373,15 @@ private slots:
             return;
         QVERIFY(contenido(autoarranque()).contains("\nExec=\"/home/ана/日本 \\\\\"programas\\\\\"/\\\\$HOME/100%%/a\\\\\\\\b\\tc/pirel\"\n"
                                                    "TryExec=/home/ана/日本 \"programas\"/$HOME/100%/a\\\\b\\tc/pirel\n"));
-        QCOMPARE(CargaAjustes(r, leida, leidas, programa), Arranque::Configurado);
-        QCOMPARE(opcionesEnTexto(leidas) + tablaEnTexto(leida).join(u'/'), opcionesEnTexto(o) + tablaEnTexto(tabla).join(u'/'));
         // Autostart off removes the entry; the same table and options again write nothing.
         e.ejecutarSiempre = false;
         QVERIFY(Guarda(r, o, tabla, copia, e, 0, {}, programa).escrito && !QFile::exists(autoarranque()));
         QCOMPARE(r.reemplazos(), 1);
-        // An entry written by hand starts the program; the desktop's ways of switching it off, or an Exec of another group, do not.
-        const QByteArray aMano = "[Desktop Entry]\nType=Application\nExec=/usr/bin/pirel\n";
-        for (const QByteArray& entrada : {aMano + "Hidden=true\n", aMano + "X-GNOME-Autostart-enabled=false\n",
-                                          QByteArray(aMano).insert(33, "[Desktop Action a]\n"), aMano}) {
-            pon(autoarranque(), entrada);
+        // An entry written by hand starts the program; the desktop's ways of switching it off do not.
+        for (const char* fin : {"Hidden=true\n", "X-GNOME-Autostart-enabled=false\n", ""}) {
+            pon(autoarranque(), "[Desktop Entry]\nType=Application\nExec=/usr/bin/pirel\n" + QByteArray(fin));
             QCOMPARE(TRegMaquina(reg::kWindowsActual).ReadString(reg::kRun, reg::kEntradaRun, QStringLiteral("Error")) == kP,
-                     entrada == aMano);
+                     !*fin);
         }
     }
 };
