@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QMenu>
 #include <QTemporaryDir>
-#include <functional>
 
 namespace pirel::prueba {
 
@@ -36,14 +35,8 @@ struct AreaGrabada final : AreaNotificacion {
 };
 struct CajasGrabadas final : Cajas {
     QStringList vistas;
-    std::function<void()> mientras; // what happens while a plain message box is open
     void error(const QString& t) override { vistas << "error: " + t; }
-    void mensaje(const QString& t) override
-    {
-        vistas << "mensaje: " + t;
-        if (mientras)
-            mientras();
-    }
+    void mensaje(const QString& t) override { vistas << "mensaje: " + t; }
     void socket(const QString& t, const QString&) override { vistas << "socket: " + t; }
 };
 // Keeps what was asked and passes it on to `real`, when there is one.
