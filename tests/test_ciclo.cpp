@@ -10,10 +10,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 using namespace pirel;
 using namespace pirel::prueba;
 
@@ -35,10 +31,10 @@ Guion sesion(const QByteArray& mensajes, const QList<QByteArray>& capacidades, Q
 {
     const QList<QByteArray> palabras = mensajes.isEmpty() ? QList<QByteArray>() : mensajes.split(' ');
     const bool enCadena = capacidades.contains("PIPELINING");
-    QList<QByteArray> ids;
+    QByteArray listado = "+OK\r\n";
     Guion tops;
     for (qsizetype k = 0; k < palabras.size(); ++k) {
-        ids << palabras[k].split(':').first();
+        listado += QByteArray::number(k + 1) + ' ' + palabras[k].split(':').first() + "\r\n";
         const QByteArray asunto = palabras[k].split(':').last();
         if (asunto.endsWith('*'))
             tops.top(int(k + 1), asunto.chopped(1), "Ana <ana@x.es>");
@@ -46,15 +42,13 @@ Guion sesion(const QByteArray& mensajes, const QList<QByteArray>& capacidades, Q
             *lineas << "Casa => " + QString::fromLatin1(asunto).remove(u'*') + ": Ana";
     }
     Guion g = Guion().S("+OK\r\n").capa(capacidades).junta(enCadena ? 4 : 0).C("USER pepe").S("+OK\r\n").C("PASS secreta").S("+OK\r\n");
-    g.stat(int(ids.size()));
+    g.stat(int(palabras.size()));
     // An empty mailbox is listed only where the listing goes out with the count.
-    if (!ids.isEmpty() || enCadena)
-        g.uidl(ids).junta(enCadena ? int(mensajes.count('*')) : 0);
+    if (!palabras.isEmpty() || enCadena)
+        g.C("UIDL").S(listado + ".\r\n").junta(enCadena ? int(mensajes.count('*')) : 0);
     g.pasos += tops.pasos;
     return g.quit();
 }
-
-QStringList consejo(const QString& texto) { return {"consejo: " + texto}; }
 
 // The peak of this process's resident memory in kB.
 qint64 pico()
@@ -75,7 +69,6 @@ private slots:
     {
         QVERIFY2(ServidorDovecot::disponible(), "dovecot-pop3d is missing: run tools/instalar");
         dovecot_.agregaUsuario("ana", "secreta", {{"Reunión del lunes", "Ana Pérez <ana@ejemplo.org>"}, {"Factura", "<f@ejemplo.org>"}});
-        dovecot_.agregaUsuario("vacio", "nada", {});
         QString error;
         QVERIFY2(dovecot_.arranca(&error), qPrintable(error + "\n" + dovecot_.registro()));
     }
@@ -105,63 +98,54 @@ private slots:
                   .C("TOP 1 1").S("+OK\r\nSubj").pausa(100).S("ect: Tro").pausa(100).S("zos\r\nFrom: Ana\r\n\r\n..l\r\n").pausa(100).S(".\r\n")
                   .C("TOP 2 1").S("-ERR no existe\r\n").C("TOP 3 1").S("+OK\nSubject: Solo LF\nFrom: Bea\n.\n")
                   .C("TOP 4 1").S("+OK\r\nSubject: x\r\n.\r\n+OK sobrante\r\n").quit()},
-             5, {"Casa => Trozos: Ana", vacia, "Casa => Solo LF: Bea", "Casa => x: Sin remitente"}, consejo("4 Mensajes"), 4, false, 1);
-        fila("greetings that are not +OK", {Guion().S("+OK sin CR\n").quit(), Guion().S("-ERR ocupado\r\n").quit()}, 1, {},
-             {kSaludo, kNada, "dialogo: Casa: el servidor 127.0.0.1 no responde (-ERR ocupado).", kNada}, 0);
+             5, {"Casa => Trozos: Ana", vacia, "Casa => Solo LF: Bea", "Casa => x: Sin remitente"}, {"consejo: 4 Mensajes"}, 4, false, 1);
+        fila("greetings that are not +OK, control characters and zero bytes made blanks",
+             {Guion().S("+OK sin CR\n").quit(), Guion().S(QByteArray("-ERR \x1b]0;x\x07y\0z\x9d\r\n", 17)).quit()}, 1, {},
+             {kSaludo, kNada, "dialogo: Casa: el servidor 127.0.0.1 no responde (-ERR  ]0;x y z ).", kNada}, 0);
         fila("a line more after the greeting; a refused password keeps the count, the tooltip counts this cycle's lines",
              {sesion("a:Uno*", {"UIDL"}), Guion().S("+OK\r\n-ERR\r\n").C("USER pepe").S("+OK\r\n").C("PASS secreta").S("-err\r\n").quit()},
              1, {}, {"consejo: 1 Mensajes", kClave, "consejo: Clave incorrecta", "consejo: 0 Mensajes"}, 1, false, 1);
         fila("a count without a size", {Guion(entrada).C("STAT").S("+OK 3\r\n").quit()}, 1, {}, {kProtocolo + "+OK 3", kNada}, -1);
         fila("trickling past its time", {Guion(entrada).stat(1).C("TOP 1 1").goteo("+OK\r\nSubject: a\r\n" + mega.left(200), 10).cierra()},
              1, {"Casa => a: Sin remitente"}, plazo, 0, true, 0);
-        fila("lines ended by CR alone", {Guion().S("+OK\r").C("USER pepe").S("+OK\r").C("PASS secreta").S("+OK\r").C("STAT").S("+OK 1 100\r")
-                                             .C("TOP 1 1").S("+OK\rSubject: Solo CR\rFrom: Ana\r\r.\r").C("QUIT").S("+OK\r")},
-             1, {"Casa => Solo CR: Ana"}, consejo("1 Mensajes"), 1, false, 1);
         fila("CR and LF in different reads", {Guion(entrada).C("STAT").S("+OK 1 100\r").pausa(100).S("\n")
                   .C("TOP 1 1").S("+OK\r\nSubject: P\r").pausa(100).S("\nFrom: Ana\r\n.\r").pausa(100).S("\n").quit()},
-             1, {"Casa => P: Ana"}, consejo("1 Mensajes"), 1, false, 1);
-        fila("control characters and zero bytes in the greeting", {Guion().S(QByteArray("-ERR \x1b]0;x\x07y\0z\x9d\r\n", 17)).quit()}, 1, {},
-             {"dialogo: Casa: el servidor 127.0.0.1 no responde (-ERR  ]0;x y z ).", kNada}, 0);
+             1, {"Casa => P: Ana"}, {"consejo: 1 Mensajes"}, 1, false, 1);
         Guion muchos = Guion(entrada).C("STAT").S("+OK 2147483647 100\r\n");
-        QStringList lineas;
-        for (int k = 1; k <= kMaxCabeceras; ++k) {
-            muchos.top(k, "m" + QByteArray::number(k), "r");
-            lineas << QStringLiteral("Casa => m%1: r").arg(k);
-        }
-        fila("2147483647 messages: 255 lines", {muchos.quit()}, 1, lineas, consejo("255 Mensajes"), 2147483647, false, 1);
-        fila("a greeting that never ends", {Guion().S("+OK ").sinFin(mega)}, 1, {}, muerto, 0, true);
-        fila("endless TOP", {Guion(entrada).stat(2).C("TOP 1 1").S("+OK\r\nSubject: E\r\nFrom: A\r\n").sinFin(mega.left(60) + "\r\n")},
+        for (int k = 1; k <= kMaxCabeceras; ++k)
+            muchos.top(k, "m", "r");
+        fila("2147483647 messages: 255 lines", {muchos.quit()}, 1, QStringList(kMaxCabeceras, "Casa => m: r"), {"consejo: 255 Mensajes"}, 2147483647, false, 1);
+        fila("an 8 MB greeting line", {Guion().S("+OK " + mega.repeated(128)).escucha()}, 1, {}, muerto, 0, true);
+        fila("8 MB of TOP", {Guion(entrada).stat(2).C("TOP 1 1").S("+OK\r\nSubject: E\r\nFrom: A\r\n" + (mega.left(60) + "\r\n").repeated(1 << 17)).escucha()},
              1, {"Casa => E: A", vacia}, plazo, 0, true, 0);
         fila("8 MB of empty lines after the greeting", {Guion().S("+OK\r\n" + QByteArray("\r\n").repeated(4 << 20)).escucha()}, 1, {},
              {kProtocolo, kNada}, -1);
         fila("never speaks", {Guion().escucha()}, 1, {}, muerto, 0, true, 0, conQuit);
         fila("hangs up in the greeting", {Guion().S("+OK hol").cierra()}, 1, {}, {kSaludo, kNada}, 0, false, 0, {"-"});
-        fila("hangs up in TOP", {Guion(entrada).stat(2).C("TOP 1 1").S("+OK\r\nSubj").cierra()}, 1, dos, consejo("2 Mensajes"), 2, false, 1);
+        fila("hangs up in TOP", {Guion(entrada).stat(2).C("TOP 1 1").S("+OK\r\nSubj").cierra()}, 1, dos, {"consejo: 2 Mensajes"}, 2, false, 1);
         // The mailbox has been read by QUIT: a goodbye that fails costs it nothing, and is
         // waited for only briefly however long the time-out.
         fila("QUIT unanswered", {Guion(entrada).stat(1).top(1, "Hola", "Ana").C("QUIT").escucha()}, 3600, {"Casa => Hola: Ana"},
-             consejo("1 Mensajes"), 1, false, 1);
+             {"consejo: 1 Mensajes"}, 1, false, 1);
         // Servers that offer PIPELINING and then fall out of step with the commands.
         const Guion enCadena = Guion().S("+OK hola\r\n").capa(kEnCadena).junta(4).C("USER pepe").S("+OK\r\n").C("PASS secreta");
-        fila("in a row, a listing without its end", {Guion(enCadena).S("+OK\r\n").stat(2).C("UIDL").S("+OK\r\n1 a\r\n2 b\r\n").escucha()},
-             1, dos, plazo, 0, true, 0, {"1: CAPA", "1: STAT", "1: UIDL", "1: QUIT"});
-        fila("in a row, an answer less to TOP", {Guion(enCadena).S("+OK\r\n").stat(2).uidl({"a", "b"}).junta(2).C("TOP 1 1").C("TOP 2 1")
+        fila("in a row, an answer less to TOP", {Guion(enCadena).S("+OK\r\n").stat(2).C("UIDL").S("+OK\r\n1 a\r\n2 b\r\n.\r\n").junta(2).C("TOP 1 1").C("TOP 2 1")
                                                       .S("+OK\r\nSubject: Dos\r\nFrom: Ana\r\n\r\n.\r\n").escucha()},
              1, {"Casa => Dos: Ana", vacia}, plazo, 0, true, 0, {"1: CAPA", "1: STAT", "1: UIDL", "1: TOP 1 1", "1: TOP 2 1", "1: QUIT"});
         fila("in a row, a refused password: the answers behind it are read before QUIT's",
              {Guion(enCadena).S("-ERR mala\r\n").C("STAT").S("-ERR fuera\r\n").C("UIDL").S("-ERR fuera\r\n").quit()}, 1, {},
              {kClave, "consejo: Clave incorrecta", kNada}, 0);
-        fila("in a row, an unreadable count", {Guion(enCadena).S("+OK\r\n").C("STAT").S("+OK 3\r\n").uidl({"a", "b", "c"}).quit()}, 1, {},
+        fila("in a row, an unreadable count", {Guion(enCadena).S("+OK\r\n").C("STAT").S("+OK 3\r\n").C("UIDL").S("+OK\r\n1 a\r\n.\r\n").quit()}, 1, {},
              {kProtocolo + "+OK 3", kNada}, -1);
         // Headers remembered by unique id: only new ids are asked for, and the lines are
         // those a full cycle would give.
         const QList<std::tuple<const char*, QList<QByteArray>, int>> rondas{
-            {"a message deleted", {"a:Uno* b:Dos* c:Tres*", "a:Uno c:Tres"}, 2},
             {"a number now with another id", {"a:Uno* b:Dos*", "c:Tres* b:Dos"}, 1},
             {"an id back after it was gone", {"a:Uno* b:Dos*", "a:Uno", "a:Uno b:Otro*"}, 3},
             {"an id listed twice is never trusted", {"a:Uno* a:Dos*", "a:Uno* a:Dos*"}, 1},
             {"a count that drops to 0 and comes back is told again", {"a:Uno* b:Dos*", "", "a:Uno* b:Dos*"}, 2},
         };
+        QStringList lineas;
         for (const auto& [nombre, ciclos, avisos] : rondas)
             for (const QList<QByteArray>& capacidades : {kEnCadena, QList<QByteArray>{"UIDL"}}) {
                 QList<Guion> guiones;
@@ -223,25 +207,6 @@ private slots:
         ciclo.c.puerto = QByteArray::number(cerrado);
         ciclo.c.CheckMail();
         QCOMPARE(ciclo.p.cajas(), QStringList{kRechazada});
-    }
-
-    // A port whose queue of connections is full: the kernel answers no attempt to connect.
-    void tiempoAgotadoAlConectar()
-    {
-        const int escucha = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), lleno = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in dir{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-        socklen_t largo = sizeof dir;
-        QVERIFY(::bind(escucha, reinterpret_cast<sockaddr*>(&dir), largo) == 0 && ::listen(escucha, 0) == 0);
-        QVERIFY(::getsockname(escucha, reinterpret_cast<sockaddr*>(&dir), &largo) == 0);
-        QVERIFY(::connect(lleno, reinterpret_cast<sockaddr*>(&dir), largo) == 0);
-        Ciclo ciclo(ntohs(dir.sin_port));
-        ciclo.buzon("Casa");
-        ciclo.mensajes.setActuales(1, 2);
-        QCOMPARE(ciclo.c.CheckMail().fallidos, QList<int>{1});
-        ::close(lleno);
-        ::close(escucha);
-        QCOMPARE(ciclo.p.cajas(), QStringList{kNoResponde});
-        QVERIFY(ciclo.buzones.conError(1) && ciclo.mensajes.actuales(1) == 0);
     }
 
     // A dead, a slow and a refusing mailbox beside a good one and a refused password: side
@@ -316,8 +281,7 @@ private slots:
         const QString uso = QStringLiteral("Uso: pirel-chequeo [--buzones FICHERO] [--puerto N] [--espera SEGUNDOS] | --help | --version");
         const QStringList lista{"--buzones", "-"}, nada{"No Hay Mensajes"};
         fila("two messages", lista, "Casa\t127.0.0.1\tana\tsecreta\n", casa, {}, 0);
-        fila("a comment and an empty mailbox", lista, "# sin correo\nVacío\t127.0.0.1\tvacio\tnada\n", nada, {}, 1);
-        fila("a wrong password, never printed", lista, "Casa\t127.0.0.1\tana\tmala\n", nada, "Casa: Clave incorrecta \n", 1);
+        fila("a comment; a wrong password, never printed", lista, "# sin correo\nCasa\t127.0.0.1\tana\tmala\n", nada, "Casa: Clave incorrecta \n", 1);
         fila("a server that does not exist, control characters made blanks", lista, "Casa\x1b[2J\tno-existe.invalid\tana\tsecreta\n",
              {"Error en Conexion"}, "Casa [2J: el servidor no-existe.invalid no responde\n", 2);
         fila("eight fields", lista, "\nCasa\t127.0.0.1\tana\tsecreta\tssl\t995\t" + QByteArray(64, 'a') + "\tx\n", {},
@@ -360,9 +324,6 @@ private slots:
         QVERIFY2(error.isEmpty() ? errores.isEmpty() : esperado, qPrintable(errores));
         QTEST(p.exitCode(), "estado");
         QVERIFY2(!QFile::exists(dir.filePath(QStringLiteral("autostart"))), "the checker adds no log-on entry");
-        f.close();
-        if (config && p.exitCode() == 0)
-            QVERIFY(f.open(QIODevice::ReadOnly) && f.readAll().contains("\"Numero\"=\"2.0\""));
     }
 };
 

@@ -29,18 +29,12 @@ private slots:
             QTest::newRow(n) << linea << cuenta << sello;
         };
         fila("count and size", "+OK 3 12000", 3);
-        fila("two blanks before the count", "+OK  0 12000", 0);
         fila("count without a size", "+OK 3", -1);
         fila("largest 32-bit", "+OK 2147483647 1", 2147483647);
         fila("2^31", "+OK 2147483648 1", -1);
-        fila("digits then letters", "+OK 12ab 1", -1);
-        fila("negative", "+OK -5 1", -1);
         fila("digit at position 4 is skipped", "+OK9 8 1", 8);
         fila("stamp at the end", "+OK listo <1896.697@dbc.mtview.ca.us>", -1, "<1896.697@dbc.mtview.ca.us>");
-        fila("stamp with text after it", "+OK <1.2@host> mas", -1);
         fila("stamp without a dot", "+OK <1-2@host>", -1);
-        fila("stamp without @", "+OK <1.2host>", -1);
-        fila("stamp with a blank inside", "+OK <1.2@ho st>", -1);
         fila("whole line without <", "1.2@host>", -1, "1.2@host>");
     }
     void lineas()
@@ -57,12 +51,10 @@ private slots:
         const auto fila = [&](const char* nombre, const QByteArray& cabeceras, const QByteArray& linea) {
             QTest::newRow(nombre) << QByteArray("+OK\r\n" + cabeceras + "\r\n\r\n.\r\n") << QString::fromUtf8("Casa => " + linea);
         };
-        const QByteArray s125(125, 's'), s126(126, 's'), e(2, 'e');
+        const QByteArray s126(126, 's');
         fila("name and address", "Subject: Hola\r\nFrom: Ana <ana@x.es>", "Hola: Ana");
         fila("no blank after the colon loses a character", "Subject:Hola\r\nFrom:ana@x.es", "ola: ana@x.es");
         fila("address alone in brackets, blanks only", "Subject: \t \r\nFrom: <ana@x.es>", "Sin Asunto: Sin Remitente");
-        fila("missing headers", "To: x", "Sin Asunto: Sin remitente");
-        fila("subject of 126 characters fits", "Subject: " + s125 + "\r\nFrom: a", s125 + ": a");
         fila("subject of 127 with its CR is dropped", "Subject: " + s126 + "\r\nFrom: a", "Sin Asunto: a");
         QTest::newRow("bare LF: 127 fits") << "+OK\nSubject: " + s126 + "\n.\n" << "Casa => " + QString(126, u's') + ": Sin remitente";
         fila("the window counts decoded characters", "Subject: =?utf-8?B?" + QByteArray("\xC3\xA9").repeated(100).toBase64() + "?=",
@@ -76,7 +68,6 @@ private slots:
         fila("character split over two words", "Subject: [SPAM]=?utf-8?B?8J+Y?= =?utf-8?B?gA==?=!", "[SPAM]😀!: Sin remitente");
         fila("unknown charset, UTF-8 bytes", "Subject: =?x-raro?Q?caf=C3=A9?=\r\nFrom: =?x-raro?Q?caf=E9?=", "café: café");
         fila("malformed words stay as written", "Subject: =?utf-8?B?%%%?= =?utf-8?X?a?=", "=?utf-8?B?%%%?= =?utf-8?X?a?=: Sin remitente");
-        fila("folded over three lines", "Subject: uno\r\n dos\r\n\ttres\r\nFrom: b", "uno dos tres: b");
         fila("CR LF and ESC inside a word", "Subject: =?utf-8?Q?a=0D=0Ab=1B[2J?=", "a  b [2J: Sin remitente");
         fila("quoted name, escaped quote", "Subject: x\r\nFrom: \"P\xC3\xA9rez, Ana \\\"la jefa\\\"\" <a@x>", "x: Pérez, Ana \"la jefa\"");
     }
@@ -113,7 +104,6 @@ private slots:
         t.borrar(19);
         QCOMPARE(t.nombre(2) + t.nombre(3) + t.nombre(18) + t.nombre(19), QByteArray("DET"));
         QVERIFY2(t.numBuzones() == 18 && t.conError(3) && !t.chequear(4), "error flags stay at their positions");
-        QVERIFY(t.Existebuzon("h", "u") == 2 && t.Existebuzon("H", "u") == 0);
         for (int i = 1; i <= 18; ++i)
             t.setConError(i, i != 4);
         QVERIFY2(t.TodosconError(), "an unchecked mailbox without error is ignored");
@@ -188,11 +178,9 @@ private slots:
             return "Ludaren cabeceras 1 " + QCryptographicHash::hash(cuerpo, QCryptographicHash::Sha256).toHex() + '\n' + cuerpo;
         };
         QTest::newRow("as written") << bueno << true;
-        QTest::newRow("cut short") << bueno.chopped(1) << false;
         QTest::newRow("one byte changed") << QByteArray(bueno).replace("Uno", "Unx") << false;
         QTest::newRow("another version") << QByteArray(bueno).replace("cabeceras 1", "cabeceras 2") << false;
         QTest::newRow("larger than any written here") << bueno + QByteArray(RecuerdoCabeceras::kFicheroMax, '\n') << false;
-        QTest::newRow("signed, but a header before its mailbox") << firmado("M\ta\tUno\tAna\n") << false;
         QTest::newRow("signed, but an id of 71 characters") << firmado("B\tx 110 y 0\nM\t" + QByteArray(71, 'i') + "\tUno\tAna\n") << false;
         QTest::newRow("signed, control characters and a long subject read as plain short text")
             << firmado("B\tx 110 y 0\nM\ta\tUno\x1b[2J" + QByteArray(300, 'z') + "\tAna\n") << true;
@@ -226,13 +214,10 @@ private slots:
         BibliotecaAPOP apop, sin, vacia;
         QCOMPARE(apop.carga(p), BibliotecaAPOP::Resultado::Cargada);
         // The APOP example: time stamp followed by the shared secret.
-        for (const auto& [texto, digest] : {std::pair{"", "d41d8cd98f00b204e9800998ecf8427e"},
-                                            std::pair{"<1896.697170952@dbc.mtview.ca.us>tanstaaf", "c4c9334bac560ecc979e58001b3e22fb"}}) {
-            char resultado[34];
-            std::fill_n(resultado, 34, 'x');
-            apop.funcionMDString()(texto, resultado);
-            QCOMPARE(QByteArray(resultado), QByteArray(digest));
-        }
+        char resultado[34];
+        std::fill_n(resultado, 34, 'x');
+        apop.funcionMDString()("<1896.697170952@dbc.mtview.ca.us>tanstaaf", resultado);
+        QCOMPARE(QByteArray(resultado), QByteArray("c4c9334bac560ecc979e58001b3e22fb"));
         QCOMPARE(sin.carga(p, "libNoEsta.so"), BibliotecaAPOP::Resultado::SinBiblioteca);
         // Any library without the entry will do; the C library is always there.
         QVERIFY(vacia.carga(p, "libc.so.6") == BibliotecaAPOP::Resultado::SinFuncion && !vacia.funcionMDString());

@@ -9,14 +9,12 @@ namespace pirel::prueba {
 
 class PresentacionGrabada : public Presentacion {
 public:
+    static inline const QStringList kIconos{"bandera0", "bandera1", "Bandera2", "Bandera5"};
     void caja(const QString& texto, const QString& titulo) override { hechos << "caja: " + titulo + ": " + texto; }
     void termina() override { hechos << QStringLiteral("termina"); }
     void cajaError(const QString& texto) override { hechos << "error: " + texto; }
     void dialogo(const QString& texto) override { hechos << "dialogo: " + texto; }
-    void icono(Bandera b) override
-    {
-        hechos << "icono: " + QStringList{"bandera0", "bandera1", "Bandera2", "Bandera5"}[int(ultimoIcono = b)];
-    }
+    void icono(Bandera b) override { hechos << "icono: " + kIconos[int(ultimoIcono = b)]; }
     void consejo(const QString& texto) override { hechos << "consejo: " + texto; }
     void muestraAviso(const QString& textoCuenta, const QStringList& cabeceras) override
     {

@@ -15,7 +15,7 @@ namespace pirel::prueba {
 class Guion {
 public:
     struct Paso {
-        enum Tipo { Envia, Espera, Pausa, Cierra, Escucha, SinFin, Junta } tipo;
+        enum Tipo { Envia, Espera, Pausa, Cierra, Escucha, Junta } tipo;
         QByteArray datos;
         qint64 n = 0;
     };
@@ -31,9 +31,7 @@ public:
     // Records, unjudged, what the client sends till it hangs up, after hanging up itself for cierra().
     Guion& cierra() { return agrega({Paso::Cierra, {}}); }
     Guion& escucha() { return agrega({Paso::Escucha, {}}); }
-    // `trozo` until the client hangs up or has read nothing for 10 s.
-    Guion& sinFin(const QByteArray& trozo) { return agrega({Paso::SinFin, trozo}); }
-    // Answers nothing until `lineas` commands have come in a row, and fails if more have.
+    // Lets the next `lineas` commands come in a row.
     Guion& junta(int lineas) { return lineas ? agrega({Paso::Junta, {}, lineas}) : *this; }
     // Greeting, USER and PASS accepted.
     static Guion entrada(const QByteArray& usuario = "pepe", const QByteArray& clave = "secreta")
@@ -49,14 +47,6 @@ public:
     }
     Guion& quit() { return C("QUIT").S("+OK adios\r\n"); }
     Guion& capa(const QList<QByteArray>& nombres) { return C("CAPA").S("+OK\r\n" + (nombres + QList<QByteArray>{".", ""}).join("\r\n")); }
-    // For messages 1, 2...
-    Guion& uidl(const QList<QByteArray>& ids)
-    {
-        QByteArray r = "+OK\r\n";
-        for (qsizetype k = 0; k < ids.size(); ++k)
-            r += QByteArray::number(k + 1) + ' ' + ids[k] + "\r\n";
-        return C("UIDL").S(r + ".\r\n");
-    }
 };
 
 class ServidorGuion {
@@ -70,23 +60,20 @@ public:
     // Waits until every script has run to its end and the client has hung up.
     bool termina(int ms = 10000);
     // Lines that did not match the script, lines after its end, missing connections.
-    QStringList fallos() const
-    {
-        std::lock_guard l(mutex_);
-        return fallos_;
-    }
+    QStringList fallos() const { return copia(fallos_); }
     // Every line received, with the number of its connection ("1: USER pepe").
-    QStringList recibidas() const
-    {
-        std::lock_guard l(mutex_);
-        return recibidas_;
-    }
+    QStringList recibidas() const { return copia(recibidas_); }
     int conexiones() const { return aceptadas_; }
 
 private:
     void sigue(int fd, int numero, const Guion& guion);
     bool recibe(int fd);
     bool envia(int fd, const QByteArray& datos);
+    QStringList copia(const QStringList& lista) const
+    {
+        std::lock_guard l(mutex_);
+        return lista;
+    }
     void anota(QStringList& lista, const QString& texto)
     {
         std::lock_guard l(mutex_);
