@@ -89,7 +89,7 @@ void ServidorDovecot::agregaUsuario(const QByteArray& usuario, const QByteArray&
     // Dovecot numbers new mail in file-name order; rising timestamps keep the given order.
     for (int i = 0; i < mensajes.size(); ++i)
         escribe(casa + QString::asprintf("/Maildir/new/%d.M%06dP1.pirel", 1700000000 + i, i),
-                "From: " + mensajes[i].second + "\r\nSubject: " + mensajes[i].first + "\r\n\r\nHola.\r\n");
+                "From: " + mensajes[i].remitente + "\r\nSubject: " + mensajes[i].asunto + "\r\n\r\nHola.\r\n");
     if (kRoot)
         QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("%1:%2").arg(kUid).arg(kGid), casa});
     usuarios_ += usuario + ":{PLAIN}" + clave + ':' + QByteArray::number(kUid) + ':' + QByteArray::number(kGid) + "::"

@@ -6,7 +6,9 @@
 #include <memory>
 
 namespace pirel::prueba {
-using MensajePrueba = std::pair<QByteArray, QByteArray>; // subject, sender
+struct MensajePrueba {
+    QByteArray asunto{}, remitente{};
+};
 
 // A private Dovecot POP3 instance on 127.0.0.1, never the system service. It dies with the
 // thread that called arranca(), so call it from one that outlives it.
