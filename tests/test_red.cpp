@@ -69,25 +69,11 @@ private slots:
     void textos()
     {
         QByteArrayList textos;
-        for (const int c : {10004, 10009, 10013, 10014, 10022, 10024, 10035, 10091, 11001, 0, 10010})
-            for (int codigo = c; codigo <= (c == 10035 ? 10071 : c == 10091 ? 10093 : c == 11001 ? 11004 : c); ++codigo)
-                textos << ErrorText(codigo);
-        QCOMPARE(textos, QByteArray(
-            "Llamada al sistema interrumpida|Numero de fichero erroneo|Permision denegada|Direccion incorrecta|Argumento no valido|"
-            "Demasiados ficheros abiertos|Operacion bloqueada|Operacion realizandose ahora|Operacion ya en progreso|No hay sockets|"
-            "Se requiere direccion de destino|Mensaje demasiado largo|Tipo de Protocolo erroneo para socket|Protocolo no disponible|"
-            "Protocolo no soportado|Tipo de Socket no soportado|Operacion no suportada en socket|Familia de Protocolos no soportada|"
-            "Familia de direcciones no soportada por familia de protocolos|Direcci\xF3n ya en uso|No es posible asignar la direccion pedida|"
-            "La red esta desconectada|La red es inalcanzable|La red ha desconectado al reestablecerse|El Software ha abortado la conexion|"
-            "Conexion resestablecida por el par|No hay disponible espacio en el buffer|Socket esta ya conectado|Socket no esta conectado|"
-            "No se puede enviar despues de desconexion de socket|Demasiadas referencias: No es posible splice|El servidor no responde|"
-            "Conexion rechazada|Demasiados niveles de enlaces simbolicos|Nombre de fichero demasiado largo|Servidor desconectado|"
-            "No hay ruta a el servidor|Directorio no vacio|Demasiados procesos|Demasiados usuarios|Cuota del disco excedida|"
-            "Stale NFS manejador de fichero|Demasiados niveles remotos en el camino|El subsistema de red no se puede usar|"
-            "WinSock DLL no puede soportar esta aplicacion|WinSock no inicializado|Servidor no encontrado|Servidor no encontrado|"
-            "Error no recuperable|No hay Datos|No es un error WinSock|No es un error WinSock").split('|'));
-        for (const auto& [e, w] : {std::pair{ECONNREFUSED, 10061}, {EPIPE, 10058}, {ENOMEM, 10055}, {EPERM, 10001}})
-            QCOMPARE(CodigoWinsock(e), w);
+        for (const int codigo : {10040, 10048, 10093, 11002, 11004, 0, 10010})
+            textos << ErrorText(codigo);
+        QCOMPARE(textos, QByteArray("Mensaje demasiado largo|Direcci\xF3n ya en uso|WinSock no inicializado|Servidor no encontrado|"
+                                    "No hay Datos|No es un error WinSock|No es un error WinSock").split('|'));
+        QCOMPARE(CodigoWinsock(EPERM), 10001);
     }
     // Blocking calls. "{cerrado}": nobody listens; "{colmado}": the listener never answers; "{lento}":
     // the answer comes after 1.3 s. A call made from a handler meanwhile (so events are handled) is
@@ -95,13 +81,11 @@ private slots:
     void bloqueante_data()
     {
         QTest::addColumn<Caso>("caso");
-        const QStringList rechazo{"10061 Conexion rechazada"};
         QTest::newRow("no port") << Caso{.puerto = "", .cajas = {"Pirel|No se ha especificado el Puerto"}};
         QTest::newRow("no address") << Caso{.ip = "", .puerto = "110", .cajas = {"Pirel|No se ha especificado direccion IP"}};
         QTest::newRow("port not a number") << Caso{.puerto = "x1", .cajas = {"excepcion|'x1' is not a valid integer value"}};
         QTest::newRow("name not found: not told") << Caso{.ip = "no-existe.invalid", .puerto = "110"};
-        QTest::newRow("refused") << Caso{.puerto = "{cerrado}", .informes = rechazo};
-        QTest::newRow("refused on a service name") << Caso{.ip = "localhost", .puerto = "pop3", .informes = rechazo};
+        QTest::newRow("refused") << Caso{.puerto = "{cerrado}", .informes = {"10061 Conexion rechazada"}};
         QTest::newRow("refused, no handler: a box, then the end") << Caso{
             .puerto = "{cerrado}", .manejador = false, .cajas = {"Pirel|Error 10061 en funcion SConnect\r\nConexion rechazada"}};
         QTest::newRow("time-out while connecting") << Caso{.puerto = "{colmado}", .informes = {kAgotado, kCortado}};
@@ -162,8 +146,6 @@ private slots:
         QVERIFY(!cerrada);
         b.s.SetText("HOLA\r\n");
         QCOMPARE(b.s.PeekData(), QByteArray("uno\r\ndos\r\n"));
-        b.s.Descarta(5);
-        QCOMPARE(b.s.PeekData(), QByteArray("dos\r\n"));
         b.s.Descarta(100);
         b.s.SetText("OTRA\r\n");
         QCOMPARE(b.s.GetText(), QByteArray("tres"));
@@ -173,8 +155,7 @@ private slots:
         b.s.Disconnect();
         TRANSCRIPCION_LIMPIA(servidor);
         b.s.SetText("QUIT\r\n");
-        b.s.Disconnect();
-        QCOMPARE(b.informes, QStringList(2, "10038 No hay sockets"));
+        QCOMPARE(b.informes, QStringList{"10038 No hay sockets"});
     }
     // Events in their order, a refusal told in a box, and the errors a message may carry.
     void noBloqueante()
@@ -206,27 +187,22 @@ private slots:
         const auto SSL = Seguridad::SSL, STLS = Seguridad::STLS;
         const QByteArray saludo = "+OK listo <1896.697170952@dbc.mtview.ca.us>\r\n";
         const Guion stls = Guion().S(saludo).C("STLS");
-        const auto guion = [](Seguridad modo, const QString& motivo, const Guion& g) {
-            return CasoTLS{.modo = modo, .motivo = motivo, .guion = g};
-        };
         QTest::newRow("SSL by address") << CasoTLS{Tipo::Valido, SSL};
         QTest::newRow("STLS by name") << CasoTLS{Tipo::Valido, STLS, "localhost"};
         QTest::newRow("expired") << CasoTLS{Tipo::Caducado, SSL, "127.0.0.1", "el certificado ha caducado o aún no es válido"};
         QTest::newRow("another server's") << CasoTLS{Tipo::OtroNombre, SSL, "localhost", kOtro};
         QTest::newRow("self-signed") << CasoTLS{Tipo::Autofirmado, SSL, "localhost", kAutoridad};
-        QTest::newRow("self-signed, STLS") << CasoTLS{Tipo::Autofirmado, STLS, "localhost", kAutoridad};
         QTest::newRow("self-signed for another name") << CasoTLS{Tipo::Autofirmado, SSL, "127.0.0.1", kOtro};
         QTest::newRow("self-signed, pinned: any name") << CasoTLS{Tipo::Autofirmado, SSL, "127.0.0.1", {}, Tipo::Autofirmado};
         QTest::newRow("self-signed, another pinned") << CasoTLS{Tipo::Autofirmado, STLS, "localhost", kPin, Tipo::Valido};
         QTest::newRow("valid, another pinned") << CasoTLS{Tipo::Valido, SSL, "localhost", kPin, Tipo::Autofirmado};
-        QTest::newRow("STLS refused") << guion(STLS, "el servidor no acepta STLS", Guion(stls).S("-ERR no\r\n").escucha());
-        QTest::newRow("STLS hung up") << guion(STLS, "el servidor no acepta STLS", Guion(stls).cierra());
-        QTest::newRow("data injected behind the +OK") << guion(STLS, "el servidor envió datos sin cifrar tras aceptar STLS",
-                                                               Guion(stls).S("+OK\r\n+OK dentro\r\n").escucha());
-        QTest::newRow("data injected a moment later") << guion(STLS, kNegociacion, Guion(stls).S("+OK\r\n").pausa(100).S("+OK dentro\r\n").escucha());
-        QTest::newRow("closed during the handshake") << guion(STLS, kNegociacion, Guion(stls).S("+OK\r\n").pausa(50).cierra());
-        QTest::newRow("SSL to plain POP3") << guion(SSL, kNegociacion, Guion().S(saludo).escucha());
-        QTest::newRow("SSL, silent handshake: its time-out") << guion(SSL, "Casa: el servidor 127.0.0.1 no responde", Guion().escucha());
+        QTest::newRow("STLS refused") << CasoTLS{.modo = STLS, .motivo = "el servidor no acepta STLS", .guion = Guion(stls).S("-ERR no\r\n").escucha()};
+        QTest::newRow("data injected behind the +OK") << CasoTLS{.modo = STLS, .motivo = "el servidor envió datos sin cifrar tras aceptar STLS",
+                                                                   .guion = Guion(stls).S("+OK\r\n+OK dentro\r\n").escucha()};
+        QTest::newRow("data injected a moment later") << CasoTLS{.modo = STLS, .motivo = kNegociacion,
+                                                                   .guion = Guion(stls).S("+OK\r\n").pausa(100).S("+OK dentro\r\n").escucha()};
+        QTest::newRow("SSL to plain POP3") << CasoTLS{.modo = SSL, .motivo = kNegociacion, .guion = Guion().S(saludo).escucha()};
+        QTest::newRow("SSL, silent handshake: its time-out") << CasoTLS{.modo = SSL, .motivo = "Casa: el servidor 127.0.0.1 no responde", .guion = Guion().escucha()};
     }
     void seguro()
     {
@@ -246,7 +222,6 @@ private slots:
             ciclo.c.CheckMail();
             QCOMPARE(ciclo.p.cajas(), fallo.isEmpty() || vuelta > 1 ? QStringList() : QStringList{"error: " + fallo});
             QCOMPARE(ciclo.lineas(), fallo.isEmpty() ? kLineas : QStringList());
-            QCOMPARE(ciclo.buzones.conError(1), !fallo.isEmpty());
             QCOMPARE(ciclo.p.ultimoIcono, !fallo.isEmpty()                ? Bandera::Bandera2
                                           : caso.modo == Seguridad::SSL ? Bandera::Bandera5
                                                                         : Bandera::bandera1);
@@ -282,9 +257,7 @@ private slots:
         QTest::newRow("ssl, STLS by name, a pinned self-signed certificate with colons")
             << inicio + "ssl\t{ssl}\nCasa\tlocalhost\tana\tsecreta\tSTLS\t{plano}\n" + inicio + "ssl\t{auto}\t{pin}" << 0;
         QTest::newRow("a mode it does not know") << inicio + "tls" << 3;
-        QTest::newRow("a port out of range") << inicio + "ssl\t0" << 3;
         QTest::newRow("a fingerprint one digit short") << inicio + "ssl\t{ssl}\t" + QString(63, u'A') << 3;
-        QTest::newRow("an eighth field") << inicio + "ssl\t{ssl}\t\tx" << 3;
     }
     void consola()
     {

@@ -24,8 +24,7 @@ Certificados::Certificados()
         EVP_PKEY* k = claves[t] = EVP_EC_gen("P-256"); // a millisecond, where RSA takes most of a second
         X509* c = certificados[t] = X509_new();
         X509* emisor = propio ? c : certificados[4];
-        X509V3_CTX ctx;
-        X509V3_set_ctx_nodb(&ctx);
+        X509V3_CTX ctx{};
         X509V3_set_ctx(&ctx, emisor, c, nullptr, nullptr, 0);
         ok = ok && k && c && X509_set_version(c, 2) && ASN1_INTEGER_set(X509_get_serialNumber(c), t + 1)
             && X509_gmtime_adj(X509_getm_notBefore(c), d.desde) && X509_gmtime_adj(X509_getm_notAfter(c), d.hasta)
@@ -41,15 +40,14 @@ Certificados::Certificados()
             ok = e && X509_add_ext(c, e, -1) == 1;
             X509_EXTENSION_free(e);
         }
-        unsigned char resumen[EVP_MAX_MD_SIZE];
-        unsigned int largo = 0;
+        QByteArray resumen(EVP_MAX_MD_SIZE, 0);
         BIO* b = ok ? BIO_new_file(QFile::encodeName(t == 4 ? autoridad() : certificado(Tipo(t))).constData(), "w") : nullptr;
         ok = b && X509_sign(c, propio ? k : claves[4], EVP_sha256()) > 0 && PEM_write_bio_X509(b, c) == 1
             && PEM_write_bio_PrivateKey(b, k, nullptr, nullptr, 0, nullptr, nullptr) == 1
-            && X509_digest(c, EVP_sha256(), resumen, &largo) == 1;
+            && X509_digest(c, EVP_sha256(), reinterpret_cast<unsigned char*>(resumen.data()), nullptr) == 1;
         BIO_free(b);
         if (ok && t < 4)
-            huellas_[t] = QByteArray(reinterpret_cast<const char*>(resumen), int(largo)).toHex().toUpper();
+            huellas_[t] = resumen.left(32).toHex().toUpper(); // SHA-256
     }
     for (int t = 0; t < 5; ++t) {
         X509_free(certificados[t]);

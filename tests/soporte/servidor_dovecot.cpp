@@ -44,7 +44,7 @@ void escribe(const QString& ruta, const QByteArray& datos)
 // %7 Dovecot's own users and group. No chroot, so that it runs without root too. nodelay comes from
 // a passdb before the real one (a failed one drops its fields): a wrong password is answered at once.
 const char kConfiguracion[] = R"(base_dir = %1/r%2
-state_dir = %1/estado
+state_dir = %1
 log_path = %1/dovecot.log
 protocols = pop3
 listen = 127.0.0.1
@@ -80,13 +80,6 @@ service anvil {
 )";
 }
 
-ServidorDovecot::ServidorDovecot()
-    : dir_(QStringLiteral("/tmp/pdXXXXXX")) // short: unix socket paths live under it
-{
-    ::chmod(QFile::encodeName(dir_.path()).constData(), 0755); // for Dovecot's processes of other users
-    QDir(dir_.path()).mkdir(QStringLiteral("estado"));
-}
-
 bool ServidorDovecot::disponible() { return !binario().isEmpty(); }
 void ServidorDovecot::agregaUsuario(const QByteArray& usuario, const QByteArray& clave, const QList<MensajePrueba>& mensajes)
 {
@@ -96,10 +89,7 @@ void ServidorDovecot::agregaUsuario(const QByteArray& usuario, const QByteArray&
     // Dovecot numbers new mail in file-name order; rising timestamps keep the given order.
     for (int i = 0; i < mensajes.size(); ++i)
         escribe(casa + QString::asprintf("/Maildir/new/%d.M%06dP1.pirel", 1700000000 + i, i),
-                "From: " + mensajes[i].remitente + "\r\nTo: " + usuario + "@pirel.prueba\r\n"
-                    + (mensajes[i].sinAsunto ? QByteArray() : "Subject: " + mensajes[i].asunto + "\r\n")
-                    + "Date: Mon, 6 May 2024 10:00:00 +0000\r\nMessage-ID: <" + QByteArray::number(i + 1) + "."
-                    + usuario + "@pirel.prueba>\r\n\r\n" + mensajes[i].cuerpo);
+                "From: " + mensajes[i].remitente + "\r\nSubject: " + mensajes[i].asunto + "\r\n\r\nHola.\r\n");
     if (kRoot)
         QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("%1:%2").arg(kUid).arg(kGid), casa});
     usuarios_ += usuario + ":{PLAIN}" + clave + ':' + QByteArray::number(kUid) + ':' + QByteArray::number(kGid) + "::"
@@ -109,11 +99,12 @@ void ServidorDovecot::agregaUsuario(const QByteArray& usuario, const QByteArray&
 
 bool ServidorDovecot::arranca(QString* error)
 {
-    const bool tls = !certificado_.isEmpty();
+    const bool tls = !tls_.first.isEmpty();
     QString fallo = !dir_.isValid() ? QStringLiteral("no temporary folder") : disponible() ? QString() : QStringLiteral("no dovecot");
     const passwd* pw = kRoot ? nullptr : ::getpwuid(::getuid());
     const group* gr = kRoot ? nullptr : ::getgrgid(::getgid());
     const QString yo = QString::fromLocal8Bit(pw ? pw->pw_name : "dovecot"), d = dir_.path();
+    ::chmod(QFile::encodeName(d).constData(), 0755); // for Dovecot's processes of other users
     for (int intento = 0; !proceso_ && fallo.isEmpty() && intento < 3; ++intento) {
         puerto_ = prueba(0);
         puertoTLS_ = tls ? prueba(0) : 0;
@@ -124,7 +115,7 @@ bool ServidorDovecot::arranca(QString* error)
             conf += "login_greeting = " + QString::fromUtf8(saludo) + "\n";
         if (tls) // STLS is offered on the plain listener as soon as ssl is on
             conf.replace(QStringLiteral("ssl = no\n"),
-                         QStringLiteral("ssl = yes\nssl_cert = <%1\nssl_key = <%2\n").arg(certificado_, clave_))
+                         QStringLiteral("ssl = yes\nssl_cert = <%1\nssl_key = <%2\n").arg(tls_.first, tls_.second))
                 .replace(QStringLiteral("  inet_listener pop3 {"),
                          QStringLiteral("  inet_listener pop3s {\n    port = %1\n    ssl = yes\n  }\n  inet_listener pop3 {")
                              .arg(puertoTLS_));
@@ -171,7 +162,6 @@ ServidorDovecot* Dovecots::operator()(Certificados::Tipo t)
     if (s)
         return s.get();
     qputenv("SSL_CERT_FILE", QFile::encodeName(certificados.autoridad()));
-    qputenv("SSL_CERT_DIR", QFile::encodeName(certificados.carpeta()));
     s = std::make_unique<ServidorDovecot>();
     puebla_(*s);
     s->usaTLS(certificados.certificado(t), certificados.clave(t));

@@ -7,21 +7,19 @@
 
 namespace pirel::prueba {
 struct MensajePrueba {
-    QByteArray asunto{}, remitente{}, cuerpo = "Hola.\r\n";
-    bool sinAsunto = false; // no Subject: line at all
+    QByteArray asunto{}, remitente{};
 };
 
 // A private Dovecot POP3 instance on 127.0.0.1, never the system service. It dies with the
 // thread that called arranca(), so call it from one that outlives it.
 class ServidorDovecot {
 public:
-    ServidorDovecot();
     ~ServidorDovecot() { detiene(); }
     static bool disponible();
     // These three before arranca(). usaTLS: TLS from the first byte on puertoTLS(), and after
     // STLS on puerto(). `saludo` replaces the text of the greeting.
     void agregaUsuario(const QByteArray& usuario, const QByteArray& clave, const QList<MensajePrueba>& mensajes);
-    void usaTLS(const QString& certificado, const QString& clave) { certificado_ = certificado, clave_ = clave; }
+    void usaTLS(const QString& certificado, const QString& clave) { tls_ = {certificado, clave}; }
     QByteArray saludo;
     [[nodiscard]] bool arranca(QString* error = nullptr);
     void detiene();
@@ -33,10 +31,10 @@ public:
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
 private:
-    QTemporaryDir dir_;
+    QTemporaryDir dir_{QStringLiteral("/tmp/pdXXXXXX")}; // short: unix socket paths live under it
     QByteArray usuarios_;
     quint16 puerto_ = 0, puertoTLS_ = 0;
-    QString certificado_, clave_;
+    std::pair<QString, QString> tls_;
     std::unique_ptr<QProcess> proceso_;
 };
 
