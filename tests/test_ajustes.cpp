@@ -13,6 +13,8 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace pirel;
 
@@ -136,6 +138,21 @@ private slots:
         dir_ = std::make_unique<QTemporaryDir>((QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath())
                                                + "/pirel-XXXXXX");
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_->path()));
+    }
+
+    void dosEscritoresNoPierdenCambios()
+    {
+        // Each adds values of its own: without the lock one would write over the other's.
+        const pid_t hijo = ::fork();
+        Registro propio(fichero());
+        for (int i = 0; i < 40; ++i)
+            escribe(propio, QLatin1String(hijo == 0 ? "a" : "b") + QString::number(i));
+        if (hijo == 0)
+            ::_exit(0);
+        int estado = -1;
+        QVERIFY(::waitpid(hijo, &estado, 0) == hijo && estado == 0);
+        QCOMPARE(propio.lee().busca(QStringLiteral("HKEY_CURRENT_USER\\Software\\Ludaren\\Version"))->numValores(), 80);
+        QCOMPARE(modo(carpeta()), QStringLiteral("700"));
     }
 
     void ficheros_data()

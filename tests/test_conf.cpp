@@ -192,6 +192,17 @@ private slots:
         }
     }
     // An unreadable interval shows as 1; the 20th mailbox disables "Nuevo" until one goes.
+    void tabulador() {
+        QList<QWidget*> visto;
+        abre();
+        conf_->dBuzon->setFocus();
+        for (int i = 1; i < orden().size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visto << QApplication::focusWidget();
+        }
+        QCOMPARE(visto, orden().mid(1));
+    }
+
     void limites() {
         abre(QByteArray(kTres).replace("\"9\"", "\"cinco\""));
         QVERIFY(conf_->dfrecuencia->value() == 1 && conf_->CheckBox2->isChecked() && !conf_->ReWav->isChecked());

@@ -69,11 +69,25 @@ private slots:
     void textos()
     {
         QByteArrayList textos;
-        for (const int codigo : {10040, 10048, 10093, 11002, 11004, 0, 10010})
-            textos << ErrorText(codigo);
-        QCOMPARE(textos, QByteArray("Mensaje demasiado largo|Direcci\xF3n ya en uso|WinSock no inicializado|Servidor no encontrado|"
-                                    "No hay Datos|No es un error WinSock|No es un error WinSock").split('|'));
-        QCOMPARE(CodigoWinsock(EPERM), 10001);
+        for (const int c : {10004, 10009, 10013, 10014, 10022, 10024, 10035, 10091, 11001, 0, 10010})
+            for (int codigo = c; codigo <= (c == 10035 ? 10071 : c == 10091 ? 10093 : c == 11001 ? 11004 : c); ++codigo)
+                textos << ErrorText(codigo);
+        QCOMPARE(textos, QByteArray(
+            "Llamada al sistema interrumpida|Numero de fichero erroneo|Permision denegada|Direccion incorrecta|Argumento no valido|"
+            "Demasiados ficheros abiertos|Operacion bloqueada|Operacion realizandose ahora|Operacion ya en progreso|No hay sockets|"
+            "Se requiere direccion de destino|Mensaje demasiado largo|Tipo de Protocolo erroneo para socket|Protocolo no disponible|"
+            "Protocolo no soportado|Tipo de Socket no soportado|Operacion no suportada en socket|Familia de Protocolos no soportada|"
+            "Familia de direcciones no soportada por familia de protocolos|Direcci\xF3n ya en uso|No es posible asignar la direccion pedida|"
+            "La red esta desconectada|La red es inalcanzable|La red ha desconectado al reestablecerse|El Software ha abortado la conexion|"
+            "Conexion resestablecida por el par|No hay disponible espacio en el buffer|Socket esta ya conectado|Socket no esta conectado|"
+            "No se puede enviar despues de desconexion de socket|Demasiadas referencias: No es posible splice|El servidor no responde|"
+            "Conexion rechazada|Demasiados niveles de enlaces simbolicos|Nombre de fichero demasiado largo|Servidor desconectado|"
+            "No hay ruta a el servidor|Directorio no vacio|Demasiados procesos|Demasiados usuarios|Cuota del disco excedida|"
+            "Stale NFS manejador de fichero|Demasiados niveles remotos en el camino|El subsistema de red no se puede usar|"
+            "WinSock DLL no puede soportar esta aplicacion|WinSock no inicializado|Servidor no encontrado|Servidor no encontrado|"
+            "Error no recuperable|No hay Datos|No es un error WinSock|No es un error WinSock").split('|'));
+        for (const auto& [e, w] : {std::pair{ECONNREFUSED, 10061}, {EPIPE, 10058}, {ENOMEM, 10055}, {EPERM, 10001}})
+            QCOMPARE(CodigoWinsock(e), w);
     }
     // Blocking calls. "{cerrado}": nobody listens; "{colmado}": the listener never answers; "{lento}":
     // the answer comes after 1.3 s. A call made from a handler meanwhile (so events are handled) is
