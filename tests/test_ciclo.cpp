@@ -62,16 +62,12 @@ qint64 pico()
 class TestCiclo : public QObject {
     Q_OBJECT
 
-    ServidorDovecot dovecot_;
+    Dovecots dovecot_{[](ServidorDovecot& s) {
+        s.agregaUsuario("ana", "secreta", {{"Reunión del lunes", "Ana Pérez <ana@ejemplo.org>"}, {"Factura", "<f@ejemplo.org>"}});
+    }};
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY2(ServidorDovecot::disponible(), "dovecot-pop3d is missing: run tools/instalar");
-        dovecot_.agregaUsuario("ana", "secreta", {{"Reunión del lunes", "Ana Pérez <ana@ejemplo.org>"}, {"Factura", "<f@ejemplo.org>"}});
-        QString error;
-        QVERIFY2(dovecot_.arranca(&error), qPrintable(error + "\n" + dovecot_.registro()));
-    }
+    void initTestCase() { QVERIFY2(dovecot_() && dovecot_(Certificados::Autofirmado), "dovecot-pop3d is missing: run tools/instalar"); }
 
     // One mailbox, one connection per cycle: the lines of the last cycle; the boxes and
     // tooltips of all of them; the count, error flag and times new mail was told at the end.
@@ -281,6 +277,12 @@ private slots:
         const QString uso = QStringLiteral("Uso: pirel-chequeo [--buzones FICHERO] [--puerto N] [--espera SEGUNDOS] | --help | --version");
         const QStringList lista{"--buzones", "-"}, nada{"No Hay Mensajes"};
         fila("two messages", lista, "Casa\t127.0.0.1\tana\tsecreta\n", casa, {}, 0);
+        const QByteArray seguro = "Casa\t127.0.0.1\tana\tsecreta\tssl\t{ssl}";
+        fila("ssl, STLS by name, a pinned self-signed certificate with colons", lista,
+             seguro + "\nCasa\tlocalhost\tana\tsecreta\tSTLS\t{plano}\nCasa\t127.0.0.1\tana\tsecreta\tssl\t{auto}\t{pin}\n",
+             casa.mid(0, 2) + casa.mid(0, 2) + casa.mid(0, 2) << "6 Mensajes", {}, 0);
+        fila("a mode it does not know", lista, "Casa\t127.0.0.1\tana\tsecreta\ttls\n", {}, "-, línea 1", 3);
+        fila("a fingerprint one digit short", lista, seguro + "\t" + QByteArray(63, 'A') + "\n", {}, "-, línea 1", 3);
         fila("a comment; a wrong password, never printed", lista, "# sin correo\nCasa\t127.0.0.1\tana\tmala\n", nada, "Casa: Clave incorrecta \n", 1);
         fila("a server that does not exist, control characters made blanks", lista, "Casa\x1b[2J\tno-existe.invalid\tana\tsecreta\n",
              {"Error en Conexion"}, "Casa [2J: el servidor no-existe.invalid no responde\n", 2);
@@ -307,8 +309,12 @@ private slots:
         QFile f(dir.filePath(QStringLiteral("Ludaren/registro.reg")));
         if (config && !entrada.isEmpty())
             QVERIFY(f.open(QIODevice::WriteOnly) && f.write(entrada) == entrada.size() && f.flush());
+        const ServidorDovecot &valido = *dovecot_(), &propio = *dovecot_(Certificados::Autofirmado);
+        entrada.replace("{ssl}", QByteArray::number(valido.puertoTLS())).replace("{plano}", QByteArray::number(valido.puerto()))
+            .replace("{auto}", QByteArray::number(propio.puertoTLS()))
+            .replace("{pin}", QByteArray::fromHex(dovecot_.certificados.huella(Certificados::Autofirmado)).toHex(':'));
         if (argumentos.contains(u"-") || config)
-            argumentos = argumentos.mid(config) + QStringList{"--puerto", QString::number(dovecot_.puerto()), "--espera", "10"};
+            argumentos = argumentos.mid(config) + QStringList{"--puerto", QString::number(valido.puerto()), "--espera", "10"};
         QProcess p;
         auto entorno = QProcessEnvironment::systemEnvironment();
         entorno.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());

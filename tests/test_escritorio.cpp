@@ -1,8 +1,8 @@
 // The real program under Xvfb against a scripted POP3 server: on its first start, in an XEmbed tray
 // that comes late; then on private buses, with a panel's watcher that comes late and restarts, or
 // with no tray at all.
-#include "clave.h"
 #include "entorno_x.h"
+#include "escritorio_grabado.h"
 #include "servidor_guion.h"
 #include "sni.h"
 
@@ -32,14 +32,10 @@ class TestEscritorio : public QObject {
         const QString carpeta = dir_.filePath(nombre);
         QDir().mkpath(carpeta + "/Ludaren");
         QFile f(carpeta + "/Ludaren/registro.reg");
-        const QByteArray k = "\n[HKEY_CURRENT_USER\\Software\\Ludaren\\";
         QProcessEnvironment e = x_.entornoPrograma();
         if (opciones != "-" && f.open(QIODevice::WriteOnly)) {
             buses_.aplica(e);
-            f.write("Windows Registry Editor Version 5.00\n" + k + "Version]\n\"Numero\"=\"2.0\"\n" + k + "Configuracion]\n"
-                    "\"frecuencia\"=\"60\"\n\"Hacer Sonido\"=\"\"\n" + opciones + k + "Configuracion\\Buzones]\n\"nBuzon\"=\"1\"\n"
-                    "\"Buzon1\"=\"Casa\"\n\"Host1\"=\"127.0.0.1\"\n\"usuario1\"=\"pepe\"\n\"Chequear1\"=\"Si\"\n\"Codigo1\"=\""
-                    + CodificaClave("secreta") + "\"\n");
+            f.write(configurado("\"frecuencia\"=\"60\"\n\"Hacer Sonido\"=\"\"\n" + opciones));
         }
         for (const auto& [clave, valor] : {std::pair<const char*, QString>{"XDG_CONFIG_HOME", carpeta}, {"PIREL_PLAZOS_MS", plazos},
                  {"PIREL_PUERTO_POP3", QString::number(puerto)}, {"QT_QPA_PLATFORM", ""}, {"XDG_SESSION_TYPE", "wayland"},

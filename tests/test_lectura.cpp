@@ -1,6 +1,5 @@
 // What the engine reads and decides without a server: counts, stamps, header lines, the
 // mailbox table, the announcement, the remembered headers and the APOP digest.
-#include "ansi.h"
 #include "anuncio.h"
 #include "apop_carga.h"
 #include "lectura.h"
@@ -77,15 +76,9 @@ private slots:
         QTEST(LineaCabecera("Casa", respuesta), "linea");
     }
 
-    void legibleYCortes()
+    // A notice line is cut at 255 characters, an emoji being one.
+    void corte()
     {
-        const QByteArray sucio("a\x1b[2J\x07\x7f\r\n\tb\0c\x81\x8d\x8f\x90\x9d\x80\x9b\xa0\xf1 ~", 24);
-        const QByteArray limpio("a [2J     b c     \x80\x9b\xa0\xf1 ~");
-        QCOMPARE(Legible(sucio), limpio);
-        QCOMPARE(Legible(ansi::aTexto(sucio)), ansi::aTexto(limpio));
-        QCOMPARE(Legible(QStringLiteral("x\u0085y\u009bz\u2028")), QStringLiteral("x y z\u2028"));
-        QCOMPARE(ansi::deTexto(QStringLiteral("Electrónico €‘’ 漢")), QByteArray("Electr\xF3nico \x80\x91\x92 ?"));
-        // A notice line is cut at 255 characters, an emoji being one.
         const auto l = LineaCabecera(QByteArray(131, 'n'), "+OK\r\nSubject: " + QByteArray("=?utf-8?B?8J+YgA==?= ").repeated(120) + "\r\n");
         QCOMPARE(l.toUcs4().size(), 255);
         QVERIFY(l.endsWith(QStringLiteral("\U0001F600")));
@@ -107,12 +100,6 @@ private slots:
         for (int i = 1; i <= 18; ++i)
             t.setConError(i, i != 4);
         QVERIFY2(t.TodosconError(), "an unchecked mailbox without error is ignored");
-        // A pin written with colons is kept in capitals, on SSL's own port; another server drops it.
-        TBuzon c;
-        QVERIFY(c.agregar("A", "pop.x.org", "u", "c", true, {Seguridad::SSL, 0, QByteArray("a:").repeated(32) + QByteArray(32, 'b')}));
-        QVERIFY(c.conexion(1) == (Conexion{Seguridad::SSL, 995, QByteArray(32, 'A') + QByteArray(32, 'B')}));
-        c.modificar(1, "A", "pop.otro.org", "u", "c", false);
-        QVERIFY(c.conexion(1) == (Conexion{Seguridad::SSL, 995, {}}));
     }
 
     // Two mailboxes, their counts before and now, and what the user is shown.

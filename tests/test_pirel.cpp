@@ -4,9 +4,7 @@
 #include "escritorio_grabado.h"
 #include "anuncio.h"
 #include "aviso.h"
-#include "clave.h"
 #include "conf.h"
-#include "plataforma.h"
 #include "recursos.h"
 #include "servidor_guion.h"
 
@@ -19,13 +17,6 @@ using namespace pirel::prueba;
 
 namespace {
 
-QByteArray configurado(const QByteArray& opciones) {
-    return "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion]\n" + opciones
-        + "\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion\\Buzones]\n\"Buzon1\"=\"Casa\"\n\"Host1\"=\"127.0.0.1\"\n"
-          "\"usuario1\"=\"pepe\"\n\"Codigo1\"=\""
-        + CodificaClave("secreta")
-        + "\"\n\"Chequear1\"=\"Si\"\n\"nBuzon\"=\"1\"\n\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Version]\n\"Numero\"=\"2.0\"\n";
-}
 // Markup in a header is shown as it came.
 QStringList lineasDe(int cuantas) {
     QStringList r;
@@ -162,12 +153,6 @@ private slots:
         QVERIFY(p.configuracion() && !abre(p));
         p.configuracion()->BitBtn2->click();
         QVERIFY2(abre(p), "acknowledged mail still waiting: a new notice");
-    }
-    // X under Wayland, unless there is no X server, no Wayland, or the user chose.
-    void plataformaEnWayland() {
-        QCOMPARE(PlataformaPreferida({}, "wayland-0", ":0") + '|' + PlataformaPreferida({}, "wayland-0", {})
-                     + PlataformaPreferida({}, {}, ":0") + PlataformaPreferida("wayland", "wayland-0", ":0"),
-                 QByteArray("xcb|"));
     }
     // Compact and animated, then widened by a click, and closed: the counts it announced are
     // acknowledged, whichever way.

@@ -1,10 +1,9 @@
-// The socket component, WinSock's texts, and secure mailboxes against Dovecot, downgrade scripts and the checker.
+// The socket component, WinSock's texts, and secure mailboxes against Dovecot and downgrade scripts.
 #include "ciclo_prueba.h"
 #include "comprobacion.h"
 #include "errores_winsock.h"
 #include "servidor_dovecot.h"
 #include "servidor_guion.h"
-#include <QProcess>
 #include <QTest>
 #include <QTimer>
 #include <netinet/in.h>
@@ -20,13 +19,13 @@ struct Banco final : AvisosSocket {
     TSockets s{nullptr, this};
     QStringList informes, cajas;
     int terminaciones = 0;
-    explicit Banco(quint16 puerto, bool conManejador = true, bool bloquea = true)
+    explicit Banco(quint16 puerto, bool conManejador = true)
     {
         s.Aplicacion = "Pirel";
         s.IPAddr = "127.0.0.1";
         s.Port = QByteArray::number(puerto);
         s.Timeout = 1;
-        s.setNonBlocking(!bloquea);
+        s.setNonBlocking(false);
         if (conManejador)
             s.OnErrorOccurred = [this](TSockets*, int, int e, const QByteArray& m) { informes << QString::number(e) + " " + m; };
     }
@@ -146,52 +145,6 @@ private slots:
         ::close(ocupa);
         ::close(lleno);
     }
-    // A peek stops at a NUL, as a C string does; a read takes whatever has come; a drop never
-    // waits, and tells when the peer has closed. After Disconnect there is no socket.
-    void conversacion()
-    {
-        ServidorGuion servidor({Guion().S(QByteArray("+OK a\0b\r\n", 9)).C("HOLA").S("uno\r\ndos\r\n").C("OTRA").S("tres").cierra()});
-        Banco b(servidor.puerto());
-        b.s.SConnect();
-        QCOMPARE(b.s.PeekData(), QByteArray("+OK a"));
-        QCOMPARE(b.s.Recibe(), QByteArray("+OK a\0b\r\n", 9));
-        bool cerrada = true;
-        b.s.Descarta(100, &cerrada);
-        QVERIFY(!cerrada);
-        b.s.SetText("HOLA\r\n");
-        QCOMPARE(b.s.PeekData(), QByteArray("uno\r\ndos\r\n"));
-        b.s.Descarta(100);
-        b.s.SetText("OTRA\r\n");
-        QCOMPARE(b.s.GetText(), QByteArray("tres"));
-        QVERIFY(b.s.Recibe(&cerrada).isEmpty() && cerrada);
-        b.s.Descarta(100, &(cerrada = false));
-        QVERIFY(cerrada && b.s.GetText().isEmpty());
-        b.s.Disconnect();
-        TRANSCRIPCION_LIMPIA(servidor);
-        b.s.SetText("QUIT\r\n");
-        QCOMPARE(b.informes, QStringList{"10038 No hay sockets"});
-    }
-    // Events in their order, a refusal told in a box, and the errors a message may carry.
-    void noBloqueante()
-    {
-        ServidorGuion servidor({Guion().S("+OK hola\r\n").C("QUIT").cierra()});
-        Banco b(servidor.puerto(), true, false), r(PuertoCerrado(), false, false);
-        QStringList eventos;
-        b.s.OnSessionConnected = [&](TSockets*, int) { eventos << "conectada"; };
-        b.s.OnDataNeeded = [&](TSockets*, int) { eventos << "escribir"; };
-        b.s.OnDataAvailable = [&](TSockets* s, int) {
-            eventos << "datos:" + s->GetText();
-            s->SetText("QUIT\r\n");
-        };
-        b.s.OnSessionClosed = [&](TSockets*, int) { eventos << "cerrada"; };
-        b.s.SConnect();
-        QTRY_COMPARE_WITH_TIMEOUT(eventos, (QStringList{"conectada", "escribir", "datos:+OK hola\r\n", "cerrada"}), 3000);
-        r.s.SConnect();
-        QTRY_COMPARE_WITH_TIMEOUT(r.cajas, QStringList{"Pirel|Error 10061 en funcion FD_CONNECT\r\nConexion rechazada"}, 3000);
-        for (const quint32 suceso : {TSockets::FD_WRITE | (10054u << 16), 64u | (10054u << 16), 64u})
-            b.s.WMUser(7, suceso);
-        QCOMPARE(b.informes, QStringList(2, "10054 Conexion resestablecida por el par"));
-    }
     // A failure is told once and leaves the count at 0; the test of a mailbox being set up says the
     // same, and offers the certificate only when its authority is its one fault. Downgrade scripts:
     // nothing after STLS (USER, PASS, not even QUIT) is ever sent in clear.
@@ -261,37 +214,6 @@ private slots:
         QCOMPARE(::shutdown(b.s.SocketHandle(), SHUT_WR), 0);
         b.s.SetText("USER ana\r\n");
         QCOMPARE(b.informes, QStringList{"10058 No se puede enviar despues de desconexion de socket"});
-    }
-    // The command-line checker's secure fields: three good mailboxes, then lines it refuses.
-    void consola_data()
-    {
-        QTest::addColumn<QString>("entrada");
-        QTest::addColumn<int>("estado");
-        const QString inicio = "Casa\t127.0.0.1\tana\tsecreta\t";
-        QTest::newRow("ssl, STLS by name, a pinned self-signed certificate with colons")
-            << inicio + "ssl\t{ssl}\nCasa\tlocalhost\tana\tsecreta\tSTLS\t{plano}\n" + inicio + "ssl\t{auto}\t{pin}" << 0;
-        QTest::newRow("a mode it does not know") << inicio + "tls" << 3;
-        QTest::newRow("a fingerprint one digit short") << inicio + "ssl\t{ssl}\t" + QString(63, u'A') << 3;
-    }
-    void consola()
-    {
-        QFETCH(QString, entrada);
-        QFETCH(int, estado);
-        const ServidorDovecot *valido = dovecot_(Tipo::Valido), *propio = dovecot_(Tipo::Autofirmado);
-        QVERIFY(valido && propio);
-        const QByteArray pin = QByteArray::fromHex(dovecot_.certificados.huella(Tipo::Autofirmado)).toHex(':').toUpper();
-        entrada.replace("{ssl}", QString::number(valido->puertoTLS())).replace("{plano}", QString::number(valido->puerto()))
-            .replace("{auto}", QString::number(propio->puertoTLS())).replace("{pin}", QString::fromLatin1(pin));
-        QProcess p;
-        p.start(QCoreApplication::applicationDirPath() + "/pirel-chequeo", {"--espera", "10", "--buzones", "-"});
-        p.write(entrada.toUtf8() + '\n');
-        p.closeWriteChannel();
-        QVERIFY(p.waitForFinished(30000));
-        const QString errores = QString::fromUtf8(p.readAllStandardError());
-        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts),
-                 estado ? QStringList() : kLineas + kLineas + kLineas << "6 Mensajes");
-        QCOMPARE(p.exitCode(), estado);
-        QVERIFY2(estado ? errores.contains(u"línea 1") : errores.isEmpty(), qPrintable(errores));
     }
 };
 

@@ -161,7 +161,8 @@ void fuzzRespuestas(const QByteArray& entrada)
     exige(sello.isEmpty() || sello.endsWith('>'), "a time stamp ends with '>'");
 }
 
-void fuzzSello(const QByteArray& linea)
+// The input is a reply line, and the header block of a TOP answer.
+void fuzzCabecera(const QByteArray& linea)
 {
     const QByteArray sello = ExtraeSello(linea);
     if (!sello.isEmpty()) {
@@ -177,14 +178,9 @@ void fuzzSello(const QByteArray& linea)
     exige(!PrimeraLinea(linea).contains('\r'), "the first line holds no CR");
     exige(EmpiezaPor(linea, linea.left(3).toLower()), "a line starts with its own beginning in any case");
 
+    (void)mime::Decodifica(linea);
     lineaSana(LineaCabecera("Casa", linea));
-}
-
-void fuzzCabecera(const QByteArray& entrada)
-{
-    (void)mime::Decodifica(entrada);
-    // The input is the header block of a TOP answer.
-    lineaSana(LineaCabecera("Casa", "+OK\r\n" + entrada + "\r\n.\r\n"));
+    lineaSana(LineaCabecera("Casa", "+OK\r\n" + linea + "\r\n.\r\n"));
 }
 
 void fuzzClave(const QByteArray& codigo)

@@ -7,9 +7,7 @@ namespace pirel::fuzz {
 
 // A whole check cycle against a server whose bytes are the input.
 void fuzzRespuestas(const QByteArray& entrada);
-// The readers of single reply lines and TOP answers.
-void fuzzSello(const QByteArray& entrada);
-// Subject and From as encoded words, folded lines and raw 8-bit bytes.
+// The readers of single reply lines and TOP answers: counts, stamps, encoded words, folded lines, raw 8-bit bytes.
 void fuzzCabecera(const QByteArray& entrada);
 void fuzzClave(const QByteArray& entrada);
 void fuzzRegistro(const QByteArray& entrada);

@@ -2,6 +2,7 @@
 // Stand-ins for what the machine lacks or no one can click: the desktop's notification
 // area, the message boxes and the loudspeaker; each keeps what it was asked.
 #include "cajas.h"
+#include "clave.h"
 #include "pirel.h"
 #include "sonido.h"
 #include "tray_icon.h"
@@ -54,6 +55,16 @@ struct AltavozGrabado final : Altavoz {
         return !real || real->fichero(r);
     }
 };
+
+// A settings file with these options and one mailbox, "Casa": pepe at 127.0.0.1, password "secreta".
+inline QByteArray configurado(const QByteArray& opciones)
+{
+    return "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion]\n" + opciones
+        + "\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Configuracion\\Buzones]\n\"Buzon1\"=\"Casa\"\n\"Host1\"=\"127.0.0.1\"\n"
+          "\"usuario1\"=\"pepe\"\n\"Codigo1\"=\""
+        + CodificaClave("secreta")
+        + "\"\n\"Chequear1\"=\"Si\"\n\"nBuzon\"=\"1\"\n\n[HKEY_CURRENT_USER\\Software\\Ludaren\\Version]\n\"Numero\"=\"2.0\"\n";
+}
 
 // The main form on a settings folder of its own (XDG_CONFIG_HOME) holding this store, with
 // the stand-ins above; created again on what is stored by every crea(), false when the
