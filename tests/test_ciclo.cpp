@@ -140,6 +140,7 @@ private slots:
             {"an id back after it was gone", {"a:Uno* b:Dos*", "a:Uno", "a:Uno b:Otro*"}, 3},
             {"an id listed twice is never trusted", {"a:Uno* a:Dos*", "a:Uno* a:Dos*"}, 1},
             {"a count that drops to 0 and comes back is told again", {"a:Uno* b:Dos*", "", "a:Uno* b:Dos*"}, 2},
+            {"a count that falls, not to 0, is told as new mail", {"a:Uno* b:Dos* c:Tres*", "a:Uno c:Tres"}, 2},
         };
         QStringList lineas;
         for (const auto& [nombre, ciclos, avisos] : rondas)

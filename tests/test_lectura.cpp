@@ -1,6 +1,5 @@
 // What the engine reads and decides without a server: counts, stamps, header lines, the
-// mailbox table, the announcement, the remembered headers and the APOP digest.
-#include "anuncio.h"
+// mailbox table, the remembered headers and the APOP digest.
 #include "apop_carga.h"
 #include "lectura.h"
 #include "presentacion_grabada.h"
@@ -100,56 +99,6 @@ private slots:
         for (int i = 1; i <= 18; ++i)
             t.setConError(i, i != 4);
         QVERIFY2(t.TodosconError(), "an unchecked mailbox without error is ignored");
-    }
-
-    // Two mailboxes, their counts before and now, and what the user is shown.
-    void anuncio_data()
-    {
-        QTest::addColumn<QList<int>>("cuentas"); // before A, before B, now A, now B
-        QTest::addColumn<bool>("errores");
-        QTest::addColumn<bool>("animacion");
-        QTest::addColumn<int>("sonido");
-        QTest::addColumn<QStringList>("hechos");
-        const auto fila = [](const char* n, QList<int> cuentas, bool errores, bool animacion, Sonido sonido, QStringList hechos) {
-            QTest::newRow(n) << cuentas << errores << animacion << int(sonido) << hechos;
-        };
-        fila("new mail with animation opens the notice and beeps", {0, 0, 2, 1}, false, true, Sonido::Pitido,
-             {"aviso: 3 Mensajes", "pitido", "consejo: 3 Mensajes", "icono: bandera1"});
-        fila("animation off acknowledges at once and plays the wave", {0, 0, 2, 0}, false, false, Sonido::Wave,
-             {"reproduce: spirel.wav", "consejo: 3 Mensajes", "icono: Bandera5"});
-        fila("a count that fell from 5 to 2 is new mail", {5, 0, 2, 0}, false, true, Sonido::Ninguno,
-             {"aviso: 3 Mensajes", "consejo: 3 Mensajes", "icono: bandera1"});
-        fila("a count that fell to 0 is not", {3, 1, 0, 1}, false, true, Sonido::Pitido, {"consejo: 3 Mensajes", "icono: bandera1"});
-        fila("every checked mailbox failing", {0, 0, 0, 0}, true, true, Sonido::Pitido, {"consejo: Error en Conexion", "icono: Bandera2"});
-    }
-    void anuncio()
-    {
-        QFETCH(QList<int>, cuentas);
-        QFETCH(bool, errores);
-        QFETCH(bool, animacion);
-        TBuzon buzones;
-        TMensaje mensajes(buzones);
-        for (int i = 1; i <= 2; ++i) {
-            buzones.agregar("AB" + QByteArray::number(i), "h", "u", "c", true);
-            mensajes.setActuales(i, cuentas[i - 1]);
-            buzones.setConError(i, errores);
-        }
-        mensajes.recibe();
-        for (int i = 1; i <= 2; ++i)
-            mensajes.setActuales(i, cuentas[i + 1]);
-        const QStringList lineas{"A => a: x", "A => b: y", "B => c: z"};
-        for (const QString& l : lineas)
-            mensajes.AgregaCab(l);
-        TOpciones opciones;
-        QFETCH(int, sonido);
-        opciones.animacion = animacion;
-        opciones.sonido = static_cast<Sonido>(sonido);
-        opciones.ficheroWav = "spirel.wav";
-        prueba::PresentacionGrabada p;
-        Anuncia(mensajes, buzones, opciones, animacion ? QByteArray() : "<1.2@h>", p);
-        QTEST(p.hechos, "hechos");
-        QCOMPARE(mensajes.HayNuevos(), p.hechos.value(0).startsWith(u"aviso"));
-        QCOMPARE(p.lineasAviso, mensajes.HayNuevos() ? lineas : QStringList());
     }
 
     // A file that is not what this program wrote is ignored whole and written anew.
